@@ -1,0 +1,29 @@
+# Operating-system seams: the MIDI service behind the Windows MIDI calls, the module handle,
+# and how the entry points are exported.
+
+if(WIN32)
+  add_library(qr_midi_system INTERFACE)
+  target_link_libraries(qr_midi_system INTERFACE winmm)
+  set(QR_MODULE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/module_win.cpp)
+
+  function(qr_export_entry_points target)
+    # The .def file names the two undecorated exports and nothing else.
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform/windows/exports.def)
+  endfunction()
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
+  add_library(qr_midi_system STATIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/midi_rtmidi.cpp)
+  target_include_directories(qr_midi_system PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(qr_midi_system PUBLIC PkgConfig::RTMIDI)
+  set(QR_MODULE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/module_linux.cpp)
+
+  function(qr_export_entry_points target)
+    # Only VSTPluginMain and its older name `main` leave the shared object.
+    target_link_options(${target} PRIVATE
+      -Wl,--version-script=${CMAKE_SOURCE_DIR}/platform/linux/exports.map
+      -Wl,--defsym=main=VSTPluginMain
+      -Wl,--no-undefined)
+    target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+  endfunction()
+endif()
