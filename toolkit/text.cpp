@@ -1,0 +1,20 @@
+#include "toolkit/platformwindow.h"
+
+namespace toolkit {
+
+std::string latin1ToUtf8(const char* text) {
+    std::string out;
+    if (!text) return out;
+    for (const char* p = text; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+} // namespace toolkit
