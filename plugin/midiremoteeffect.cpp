@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "editor/midiremoteeditor.h"
 #include "midi/midioutdevice.h"
 #include "vst/numeric.h"
 #include "vst/vststrings.h"
@@ -42,6 +43,7 @@ MidiRemoteEffect::MidiRemoteEffect(audioMasterCallback audioMaster)
     canDoubleReplacing(true);
     vst::boundedCopy(programName, "Default", kVstMaxProgNameLen);
     for (auto& value : parameterValues) value.store(0.0f, std::memory_order_relaxed);
+    windowEditor = new MidiRemoteEditor(this);  // attaches itself with setEditor
     midiOut = std::make_unique<MidiOutDevice>();
 }
 
@@ -63,6 +65,7 @@ void MidiRemoteEffect::setParameter(VstInt32 index, float value) {
     if (!isParameterIndex(index)) return;
     std::lock_guard<std::mutex> guard(changeLock);
     parameterValues[static_cast<std::size_t>(index)].store(value, std::memory_order_relaxed);
+    if (windowEditor) windowEditor->setParameter(index, value);
     applyToMidi(index, value);
 }
 

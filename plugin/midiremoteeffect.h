@@ -11,6 +11,7 @@
 #include "vst/audioeffectx.h"
 
 class MidiOutDevice;
+class MidiRemoteEditor;
 
 class MidiRemoteEffect : public AudioEffectX {
 public:
@@ -35,12 +36,14 @@ public:
     VstPlugCategory getPlugCategory() override;
 
     MidiOutDevice& midiPort() { return *midiOut; }
+    MidiRemoteEditor* remoteEditor() { return windowEditor; }
 
 private:
     void applyToMidi(VstInt32 index, float value);
 
     std::array<std::atomic<float>, ParameterIndex::kCount> parameterValues;
     char programName[kVstMaxProgNameLen + 1] = {};
+    MidiRemoteEditor* windowEditor = nullptr;  // owned by the base through setEditor
     std::unique_ptr<MidiOutDevice> midiOut;
     // One change at a time from store to MIDI, so that what the device receives last is what
     // the effect holds, whichever threads the host sets parameters from.
