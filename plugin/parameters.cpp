@@ -32,16 +32,19 @@ void formatGainText(float gain, char (&text)[kGainTextSize]) {
 
 bool parameterName(std::int32_t index, char (&name)[kParameterNameSize]) {
     using namespace ParameterIndex;
+    // Built at full length, then cut: the longest names ("Ln 47+48") fill the 8 characters.
+    char working[32];
     if (index == kMidiDevice)
-        std::snprintf(name, sizeof name, "MidiDev");
+        std::snprintf(working, sizeof working, "MidiDev");
     else if (index == kRefresh)
-        std::snprintf(name, sizeof name, "Refresh");
+        std::snprintf(working, sizeof working, "Refresh");
     else if (isGainIndex(index))
-        std::snprintf(name, sizeof name, "Gain %d", static_cast<int>(index - 1));
+        std::snprintf(working, sizeof working, "Gain %d", static_cast<int>(index - 1));
     else if (isLinkIndex(index))
-        std::snprintf(name, sizeof name, "Ln %d+%d", static_cast<int>(2 * index - 99),
+        std::snprintf(working, sizeof working, "Ln %d+%d", static_cast<int>(2 * index - 99),
                       static_cast<int>(2 * index - 98));
     else
         return false;
+    std::snprintf(name, sizeof name, "%.8s", working);
     return true;
 }

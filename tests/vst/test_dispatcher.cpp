@@ -173,17 +173,60 @@ TEST(HostServices, WithoutAHostCallbackNothingIsCalled) {
     delete effect;
 }
 
-TEST_F(Record, WithoutAnEditorTheEditorOpcodesAnswerZero) {
-    auto* effect = static_cast<AudioEffect*>(record->object);
-    AEffEditor* editor = effect->getEditor();
-    if (editor) GTEST_SKIP() << "this build attaches an editor";
-    EXPECT_EQ(record->flags & effFlagsHasEditor, 0);
+namespace {
+// The framework alone: an effect that keeps every default.
+class BareEffect : public AudioEffectX {
+public:
+    BareEffect() : AudioEffectX(testing_host::hostCallback, 3, 5) {}
+    void processReplacing(float**, float**, VstInt32) override {}
+    VstIntPtr call(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr) {
+        return getAeffect()->dispatcher(getAeffect(), opcode, index, value, ptr, 0.0f);
+    }
+};
+} // namespace
+
+TEST(Framework, DefaultsOfABareEffect) {
+    FakeHost::instance().reset();
+    auto* effect = new BareEffect;
+    AEffect* record = effect->getAeffect();
+    EXPECT_EQ(record->uniqueID, fourCharCode('N', 'o', 'E', 'f'));
+    EXPECT_EQ(record->numInputs, 1);
+    EXPECT_EQ(record->numOutputs, 2);
+    EXPECT_EQ(record->flags, effFlagsCanReplacing);
+    EXPECT_EQ(record->object, effect);
+    EXPECT_EQ(effect->call(effGetPlugCategory), kPlugCategUnknown);
+    EXPECT_EQ(effect->call(effGetVendorVersion), 0);
+    char text[80] = "untouched";
+    EXPECT_EQ(effect->call(effGetEffectName, 0, 0, text), 0);
+    effect->call(effGetParamName, 2, 0, text);
+    EXPECT_STREQ(text, "");
+    effect->call(effSetProgram, 0, 2);
+    EXPECT_EQ(effect->call(effGetProgram), 2);
+    effect->call(effSetProgram, 0, 3);
+    EXPECT_EQ(effect->call(effGetProgram), 2);
+
+    // Without an editor every editor request is answered 0.
     ERect* rect = reinterpret_cast<ERect*>(0x1);
-    EXPECT_EQ(dispatch(effEditGetRect, 0, 0, &rect), 0);
-    EXPECT_EQ(dispatch(effEditOpen, 0, 0, nullptr), 0);
-    EXPECT_EQ(dispatch(effEditKeyDown, 65, 0), 0);
-    EXPECT_EQ(dispatch(effEditKeyUp, 65, 0), 0);
-    EXPECT_EQ(dispatch(effSetEditKnobMode, 0, 2), 0);
-    EXPECT_EQ(dispatch(effEditClose), 0);
-    EXPECT_EQ(dispatch(effEditIdle), 0);
+    EXPECT_EQ(effect->call(effEditGetRect, 0, 0, &rect), 0);
+    EXPECT_EQ(effect->call(effEditOpen), 0);
+    EXPECT_EQ(effect->call(effEditKeyDown, 65), 0);
+    EXPECT_EQ(effect->call(effEditKeyUp, 65), 0);
+    EXPECT_EQ(effect->call(effSetEditKnobMode, 0, 2), 0);
+    EXPECT_EQ(effect->call(effEditClose), 0);
+    EXPECT_EQ(effect->call(effEditIdle), 0);
+
+    // A synthesizer asks for MIDI when it is switched on; a plain effect does not.
+    effect->call(effMainsChanged, 0, 1);
+    EXPECT_TRUE(FakeHost::instance().recorded(audioMasterWantMidi).empty());
+    effect->isSynth();
+    EXPECT_EQ(record->flags, effFlagsCanReplacing | effFlagsIsSynth);
+    EXPECT_EQ(effect->call(effGetPlugCategory), kPlugCategSynth);
+    effect->call(effMainsChanged, 0, 1);
+    const auto wanted = FakeHost::instance().recorded(audioMasterWantMidi);
+    ASSERT_EQ(wanted.size(), 1u);
+    EXPECT_EQ(wanted[0].value, 1);
+    effect->isSynth(false);
+    effect->noTail();
+    EXPECT_EQ(record->flags, effFlagsCanReplacing | effFlagsNoSoundInStop);
+    EXPECT_EQ(effect->call(effClose), 1);
 }
