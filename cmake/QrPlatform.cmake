@@ -13,9 +13,11 @@ if(WIN32)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
+  # libjack directly too: the JACK path watches the server's cycles to know what has left.
+  pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
   add_library(qr_midi_system STATIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/midi_rtmidi.cpp)
   target_include_directories(qr_midi_system PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(qr_midi_system PUBLIC PkgConfig::RTMIDI)
+  target_link_libraries(qr_midi_system PUBLIC PkgConfig::RTMIDI PkgConfig::JACK)
   set(QR_MODULE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/module_linux.cpp)
 
   function(qr_export_entry_points target)
