@@ -1,0 +1,16 @@
+# The plug-in's dynamic symbol table defines VSTPluginMain and main and nothing else.
+execute_process(COMMAND ${NM} -D --defined-only ${PLUGIN}
+  OUTPUT_VARIABLE listing RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${PLUGIN}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+if(NOT names STREQUAL "VSTPluginMain;main")
+  message(FATAL_ERROR "defined dynamic symbols are '${names}', expected VSTPluginMain and main")
+endif()

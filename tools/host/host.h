@@ -1,0 +1,147 @@
+#pragma once
+// Loading a VST 2.4 plug-in file the way a host does and driving it through its record only.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/shared_library.h"
+#include "vst/aeffect.h"
+
+namespace qrhost {
+
+// Every failure of the host side: a file that is no plug-in, a bad argument, an unreadable script.
+class HostError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// One call the plug-in made to the host.
+struct HostCall {
+    VstInt32 opcode;
+    VstInt32 index;
+    VstIntPtr value;
+    float opt;
+};
+
+// The host's side of one effect: what the callback answers and records for it. The callback is
+// a plain function, so it finds this object through the record's `user` field.
+class HostCallbacks {
+  public:
+    static constexpr VstIntPtr kHostVersion = 2400;
+
+    static VstIntPtr VSTCALLBACK callback(AEffect* effect, VstInt32 opcode, VstInt32 index,
+                                          VstIntPtr value, void* ptr, float opt);
+
+    std::vector<HostCall> calls() const;
+    std::vector<HostCall> calls(VstInt32 opcode) const;
+    void clear();
+
+  private:
+    VstIntPtr answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, float opt);
+
+    mutable std::mutex lock;
+    std::vector<HostCall> recorded;
+};
+
+enum class EntryPoint { Any, VSTPluginMain, Main };
+const char* entryPointName(EntryPoint entry);
+
+// The record's identity and texts as the dispatcher reports them.
+struct Identity {
+    std::string effectName;
+    std::string vendor;
+    std::string product;
+    VstIntPtr vendorVersion = 0;
+    VstIntPtr vstVersion = 0;
+    VstIntPtr category = 0;
+    std::string programName;
+    VstIntPtr program = 0;
+};
+
+struct ParameterInfo {
+    VstInt32 index = 0;
+    std::string name;
+    std::string display;
+    std::string label;
+    float value = 0.0f;
+};
+
+// Outcome of running a test signal through a process entry.
+struct ProcessReport {
+    bool supported = false;
+    bool equal = false;       // every output sample equals its input, bit for bit
+    bool inputsIntact = true; // the plug-in left its input buffers alone
+    std::int64_t frames = 0;
+    std::int32_t blockSize = 0;
+    std::int32_t channels = 0;       // channels compared (inputs that have an output)
+    std::int64_t firstMismatch = -1; // frame of the first differing sample
+    std::int32_t mismatchChannel = -1;
+};
+
+// A loaded plug-in file and the one effect created from it. Destruction closes the effect
+// (effClose) and then unloads the library. Not movable: the record's `user` field points into it.
+class LoadedPlugin {
+  public:
+    // Loads the file, calls its entry point with the host callback and opens the effect.
+    // Throws HostError when the file cannot be loaded or is no VST 2.4 plug-in.
+    static std::unique_ptr<LoadedPlugin> load(const std::string& path,
+                                              EntryPoint entry = EntryPoint::Any);
+    ~LoadedPlugin();
+    LoadedPlugin(const LoadedPlugin&) = delete;
+    LoadedPlugin& operator=(const LoadedPlugin&) = delete;
+
+    // effClose (once) and unload; answers what effClose answered, or 0 when already closed.
+    VstIntPtr close();
+    bool isOpen() const { return record != nullptr; }
+
+    AEffect& effect() const;
+    const std::string& path() const { return filePath; }
+    EntryPoint entryUsed() const { return entry; }
+    HostCallbacks& host() { return callbacks; }
+
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
+                       void* ptr = nullptr, float opt = 0.0f) const;
+    // A text opcode into a generous zeroed buffer, cut at its terminator.
+    std::string text(VstInt32 opcode, VstInt32 index = 0) const;
+
+    Identity identity() const;
+    VstInt32 numParams() const { return effect().numParams; }
+    bool isParameter(VstInt32 index) const { return index >= 0 && index < numParams(); }
+    ParameterInfo parameter(VstInt32 index) const;
+    void setParameter(VstInt32 index, float value) const;
+    float getParameter(VstInt32 index) const;
+
+    // Runs `frames` frames of a test signal through processReplacing (or
+    // processDoubleReplacing) in blocks, and compares every output with its input.
+    ProcessReport processFloat(std::int64_t frames, std::int32_t blockSize,
+                               double sampleRate = 44100.0);
+    ProcessReport processDouble(std::int64_t frames, std::int32_t blockSize,
+                                double sampleRate = 44100.0);
+
+  private:
+    LoadedPlugin() = default;
+    template <typename Sample>
+    ProcessReport process(std::int64_t frames, std::int32_t blockSize, double sampleRate);
+    void resume(std::int32_t blockSize, double sampleRate);
+    void suspend();
+
+    platform::SharedLibrary library;
+    HostCallbacks callbacks;
+    AEffect* record = nullptr;
+    std::string filePath;
+    EntryPoint entry = EntryPoint::Any;
+    bool resumed = false;
+};
+
+// The test signal: deterministic, different on every channel, with the awkward values
+// (signed zeros, subnormals, extremes, infinities) that only an exact copy keeps.
+template <typename Sample> Sample testSample(std::int32_t channel, std::int64_t frame);
+
+// Four-character code as text; bytes that are not printable show as '?'.
+std::string fourCharText(VstInt32 code);
+
+} // namespace qrhost
