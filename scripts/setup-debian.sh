@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs everything the builds, the tests and the demo need on a fresh Debian 12 machine.
+# Safe to run again: it installs only what is missing.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config git
+  mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  googletest libgtest-dev libbenchmark-dev
+  librtmidi-dev libasound2-dev jackd2 libjack-jackd2-dev
+  libcairo2-dev libx11-dev fonts-liberation python3-cairo
+  xvfb xdotool imagemagick
+  wine wine64
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  # JACK asks whether to enable realtime scheduling; answer it ahead.
+  echo "jackd2 jackd/tweak_rt_limits boolean false" | "${sudo_cmd[@]}" debconf-set-selections
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

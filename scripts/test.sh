@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds the three targets, runs the Linux tests
+# (unit, loaded plug-in, real MIDI receiver), the Windows tests under Wine, and the threaded
+# tests under ThreadSanitizer. The last line counts the suites that passed and failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+"$root/scripts/setup-debian.sh" || { echo "setup failed"; exit 1; }
+
+passed=0
+failed=0
+skipped=0
+failures=()
+
+step() {
+  local name=$1
+  shift
+  echo
+  echo "=== $name"
+  local start=$SECONDS
+  "$@"
+  local status=$?
+  if [ "$status" -eq 0 ]; then
+    passed=$((passed + 1))
+    echo "=== $name: passed ($((SECONDS - start)) s)"
+  elif [ "$status" -eq 77 ]; then
+    skipped=$((skipped + 1))
+    echo "=== $name: skipped ($((SECONDS - start)) s)"
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "=== $name: FAILED ($((SECONDS - start)) s)"
+  fi
+  return 0
+}
+
+build_preset() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
+}
+
+run_linux_tests() {
+  ctest --preset linux --timeout 300
+}
+
+run_tsan_tests() {
+  cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQR_SANITIZE=thread >/dev/null &&
+    cmake --build "$root/build/tsan" --target qr_unit_tests -j2 &&
+    TSAN_OPTIONS="halt_on_error=1" "$root/build/tsan/tests/qr_unit_tests" --gtest_filter='Threads.*'
+}
+
+step "build linux" build_preset linux
+step "build win64" build_preset win64
+step "build win32" build_preset win32
+step "linux tests" run_linux_tests
+if [ -x "$root/tests/run-windows-tests.sh" ]; then
+  step "win64 tests (Wine)" "$root/tests/run-windows-tests.sh" "$root/build/win64"
+  step "win32 tests (Wine)" "$root/tests/run-windows-tests.sh" "$root/build/win32"
+fi
+step "threaded tests (ThreadSanitizer)" run_tsan_tests
+
+echo
+if [ "$failed" -gt 0 ]; then
+  echo "Failed: ${failures[*]}"
+fi
+echo "suites: $passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]
