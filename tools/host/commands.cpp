@@ -157,7 +157,13 @@ const std::vector<Command> commandTable = {
 } // namespace
 
 const std::vector<Command>& commands() {
-    return commandTable;
+    static const std::vector<Command> all = [] {
+        std::vector<Command> table = commandTable;
+        const auto& window = editorCommands();
+        table.insert(table.end() - 1, window.begin(), window.end());  // "help" stays last
+        return table;
+    }();
+    return all;
 }
 
 void printUsage(std::ostream& out, const std::string& program) {

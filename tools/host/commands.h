@@ -43,6 +43,8 @@ struct Command {
 
 // The table of subcommands. New subcommands are one more row in commands.cpp.
 const std::vector<Command>& commands();
+// The window commands (editor_commands.cpp), part of the table above.
+const std::vector<Command>& editorCommands();
 
 // Runs a whole command line (arguments[0] is the program name) and answers the exit code.
 int runCommandLine(const std::vector<std::string>& arguments, Streams& io);
