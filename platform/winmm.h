@@ -11,8 +11,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-// Plain (not dllimport) declarations, so a test binary can supply its own definitions.
-#define WINMMAPI
+// Plain (not dllimport) declarations, so a test binary can supply its own definitions; the
+// plug-in itself reaches the system's through the import library's thunks.
+#ifndef _WINMM_
+#define _WINMM_
+#endif
 #include <windows.h>
 #include <mmsystem.h>
 
