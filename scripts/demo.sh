@@ -76,3 +76,15 @@ if [ -n "${dump_pid:-}" ]; then
   head -n 8 "$work/received.txt"
   echo "... $(grep -c 'b[1-6]' "$work/received.txt" || true) Control Change messages in all"
 fi
+
+echo
+echo "== The plug-in's window"
+mkdir -p "$root/build/demo"
+if [ -n "${DISPLAY:-}" ]; then
+  echo "Opening the window for 30 seconds (close it to finish earlier)."
+  "$host" window "$plugin" --seconds 30 "0=$device" || true
+fi
+"$host" render "$root/build/demo/window-page1.png" "0=$device" 2=0.5 3=0.5 50=1 5=0.8 12=0.62
+"$host" render "$root/build/demo/window-page2.png" "0=$device" click:100,12 30=1 62=1
+"$host" render "$root/build/demo/window-info.png" click:550,12
+"$host" render "$root/build/demo/window-shrunk.png" click:472,12
