@@ -12,11 +12,13 @@ usage: window_test.py <qrhost> <plug-in file> <work directory>
 
 import os
 import re
-import select
 import shutil
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from xvfb import Xvfb, stop_process as stop  # noqa: E402
 
 SKIP = 77
 TIMEOUT = 15.0
@@ -42,38 +44,6 @@ def wait_for(predicate, timeout=TIMEOUT):
     return None
 
 
-def start_xvfb():
-    read_end, write_end = os.pipe()
-    process = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    number = b""
-    deadline = time.time() + TIMEOUT
-    while not number.endswith(b"\n") and time.time() < deadline:
-        ready, _, _ = select.select([read_end], [], [], 0.5)
-        if ready:
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-    os.close(read_end)
-    if not number.strip():
-        process.kill()
-        raise RuntimeError("Xvfb did not start")
-    return process, ":" + number.decode().strip()
-
-
-def stop(process):
-    if process and process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-
 def main():
     if len(sys.argv) != 4:
         print(__doc__)
@@ -88,8 +58,8 @@ def main():
     env.pop("DISPLAY", None)
     xvfb = jack = dump = host = None
     try:
-        xvfb, display = start_xvfb()
-        env["DISPLAY"] = display
+        xvfb = Xvfb()
+        env["DISPLAY"] = xvfb.display
         jack = subprocess.Popen(["jackd", "-r", "-n", SERVER, "-d", "dummy", "-r", "48000", "-p", "256"],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         ok = wait_for(lambda: subprocess.run(["jack_lsp"], env=env, capture_output=True).returncode == 0)
@@ -172,8 +142,10 @@ def main():
         check(wait_for(lambda: re.search(r"b4 18", open(dump_log.name).read())) is not None,
               "page two's first knob sends channel 25 (status b4, controller 24)")
     finally:
-        for process in (host, dump, jack, xvfb):
+        for process in (host, dump, jack):
             stop(process)
+        if xvfb:
+            xvfb.stop()
     print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
     return 1 if failures else 0
 

@@ -18,6 +18,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from xvfb import Xvfb  # noqa: E402
+
 SKIP = 77
 TIMEOUT = 10.0
 # Pixels that may differ between screenshot and offscreen picture (none are expected: both
@@ -41,40 +44,6 @@ def check(condition, message):
     else:
         print("FAIL " + message)
         failures.append(message)
-
-
-class Xvfb:
-    """A private X server on a display number it picks itself."""
-
-    def __init__(self):
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        deadline = time.time() + TIMEOUT
-        while not number.endswith(b"\n") and time.time() < deadline:
-            ready, _, _ = select.select([read_end], [], [], 0.5)
-            if ready:
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    break
-                number += chunk
-        os.close(read_end)
-        if not number.strip():
-            self.stop()
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
-
-    def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
 
 
 class Program:
