@@ -57,6 +57,16 @@ if [ -x "$root/tests/run-windows-tests.sh" ]; then
   step "win64 tests (Wine)" "$root/tests/run-windows-tests.sh" "$root/build/win64"
   step "win32 tests (Wine)" "$root/tests/run-windows-tests.sh" "$root/build/win32"
 fi
+run_wine_window_test() {
+  local build=$1 loader=$2
+  if ! "$loader" --version >/dev/null 2>&1; then
+    echo "this machine cannot run $loader (a kernel without 32-bit support refuses Wine's 32-bit loader)"
+    return 77
+  fi
+  python3 "$root/tests/editor/window_test.py" --wine "$loader" "$build" "$build/window-test"
+}
+step "win64 window under Wine and Xvfb" run_wine_window_test "$root/build/win64" /usr/lib/wine/wine64
+step "win32 window under Wine and Xvfb" run_wine_window_test "$root/build/win32" /usr/lib/wine/wine
 step "threaded tests (ThreadSanitizer)" run_tsan_tests
 
 echo
