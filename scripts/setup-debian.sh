@@ -10,7 +10,7 @@ packages=(
   librtmidi-dev libasound2-dev jackd2 libjack-jackd2-dev
   libcairo2-dev libx11-dev fonts-liberation python3-cairo
   xvfb xdotool imagemagick
-  wine wine64
+  wine wine64 wine32:i386 qemu-user
 )
 
 missing=()
@@ -25,6 +25,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   # JACK asks whether to enable realtime scheduling; answer it ahead.
   echo "jackd2 jackd/tweak_rt_limits boolean false" | "${sudo_cmd[@]}" debconf-set-selections
+  # 32-bit Windows programs need Wine's 32-bit half, from Debian's i386 architecture.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
   "${sudo_cmd[@]}" apt-get update -q
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -219,6 +219,9 @@ for exe in "${programs[@]}"; do
     took=$(elapsed "$started")
     if [ $rc -eq 0 ]; then
         summary=$(grep -E '^\[  PASSED  \]|^PASS' "$log" | tail -1)
+        # Tests that skipped themselves are not passes: say how many.
+        skips=$(grep -E '^\[  SKIPPED \] [0-9]+ tests?,' "$log" | tail -1 | sed 's/^\[  SKIPPED \] //')
+        [ -n "$skips" ] && summary+=" ($(echo "$skips" | sed 's/,.*//') skipped inside)"
         report PASS "$name" "${took} s${summary:+, $summary}"
     else
         if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
