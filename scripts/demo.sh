@@ -38,7 +38,7 @@ echo "== MIDI output devices"
 if ! "$host" devices | grep -q '^ *[0-9]'; then
   echo "No MIDI output here: starting a virtual one (JACK, dummy driver) with a receiver."
   export JACK_NO_AUDIO_RESERVATION=1
-  jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+  jackd -S --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
   jack_pid=$!
   for _ in $(seq 50); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
 fi

@@ -61,7 +61,7 @@ class LinuxSession:
 
     def start(self):
         self.processes.append(subprocess.Popen(
-            ["jackd", "-r", "-n", SERVER, "-d", "dummy", "-r", "48000", "-p", "256"],
+            ["jackd", "-S", "-r", "-n", SERVER, "-d", "dummy", "-r", "48000", "-p", "256"],
             env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         ok = wait_for(lambda: subprocess.run(["jack_lsp"], env=self.env,
                                              capture_output=True).returncode == 0)

@@ -2,6 +2,10 @@
 // can be told to fail at its entry point in the ways careless plug-ins do.
 
 #include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 
@@ -9,12 +13,31 @@
 
 namespace {
 
-enum Mode { kNormal = 0, kReturnNull = 1, kBadMagic = 2, kSwapChannels = 3, kEatsInput = 4 };
+enum Mode {
+    kNormal = 0,
+    kReturnNull = 1,
+    kBadMagic = 2,
+    kSwapChannels = 3,
+    kEatsInput = 4,
+    // Faults a validator must find; each is otherwise a clean pass-through.
+    kPassThrough = 5,
+    kAllocates = 6, // allocates and frees in every process call
+    kLocks = 7,     // takes a mutex in every process call
+    kMakesNaN = 8,  // writes NaN over a finite sample in every process call
+    kLongTexts = 9, // names longer than the conventional buffers
+};
+
+bool passesThrough(int m) {
+    return m >= kPassThrough && m <= kLongTexts;
+}
 
 std::atomic<int> mode{kNormal};
 std::atomic<int> liveEffects{0};
 std::mutex answersLock;
 std::map<int, VstIntPtr> answers; // last answer of the host per opcode
+std::mutex processLock;
+// Called through a volatile pointer, so the compiler cannot drop the allocation.
+void* (*volatile allocate)(std::size_t) = std::malloc;
 
 struct FakeEffect {
     AEffect record{};
@@ -26,7 +49,7 @@ void remember(int opcode, VstIntPtr answer) {
     answers[opcode] = answer;
 }
 
-VstIntPtr VSTCALLBACK dispatcher(AEffect* effect, VstInt32 opcode, VstInt32, VstIntPtr, void*,
+VstIntPtr VSTCALLBACK dispatcher(AEffect* effect, VstInt32 opcode, VstInt32, VstIntPtr, void* ptr,
                                  float) {
     auto* fake = static_cast<FakeEffect*>(effect->object);
     switch (opcode) {
@@ -41,6 +64,16 @@ VstIntPtr VSTCALLBACK dispatcher(AEffect* effect, VstInt32 opcode, VstInt32, Vst
         delete fake;
         --liveEffects;
         return 1;
+    case effGetEffectName:
+        if (!passesThrough(mode)) return 0;
+        std::strcpy(static_cast<char*>(ptr),
+                    mode == kLongTexts ? "A fake effect with a name of well over 32 characters"
+                                       : "Fake");
+        return 1;
+    case effGetParamName:
+        if (!passesThrough(mode)) return 0;
+        std::strcpy(static_cast<char*>(ptr), mode == kLongTexts ? "Much too long" : "Level");
+        return 0;
     default:
         return 0;
     }
@@ -58,6 +91,18 @@ void VSTCALLBACK processReplacing(AEffect*, float** inputs, float** outputs, Vst
             inputs[0][i] = 0.0f;
         }
     }
+}
+
+// The clean pass-through and its faulty variants.
+void VSTCALLBACK processChecked(AEffect*, float** inputs, float** outputs, VstInt32 frames) {
+    if (mode == kAllocates) std::free(allocate(64 + static_cast<std::size_t>(frames)));
+    std::unique_lock<std::mutex> guard(processLock, std::defer_lock);
+    if (mode == kLocks) guard.lock();
+    for (int c = 0; c < 2; ++c)
+        for (VstInt32 i = 0; i < frames; ++i)
+            outputs[c][i] = inputs[c][i];
+    if (mode == kMakesNaN && frames > 0 && std::isfinite(inputs[0][0]))
+        outputs[0][0] = std::numeric_limits<float>::quiet_NaN();
 }
 
 void VSTCALLBACK setParameter(AEffect*, VstInt32, float) {}
@@ -90,6 +135,13 @@ PLUGIN_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
         fake->record.processReplacing = processReplacing;
         fake->record.numInputs = 2;
         fake->record.numOutputs = 2;
+    }
+    if (passesThrough(mode)) {
+        fake->record.flags = effFlagsCanReplacing;
+        fake->record.processReplacing = processChecked;
+        fake->record.numInputs = 2;
+        fake->record.numOutputs = 2;
+        fake->record.uniqueID = fourCharCode('F', 'a', 'k', 'e');
     }
     fake->record.object = fake;
     ++liveEffects;

@@ -161,6 +161,8 @@ const std::vector<Command>& commands() {
         std::vector<Command> table = commandTable;
         const auto& window = editorCommands();
         table.insert(table.end() - 1, window.begin(), window.end());  // "help" stays last
+        const auto& validate = validateCommands();
+        table.insert(table.end() - 1, validate.begin(), validate.end());
         return table;
     }();
     return all;

@@ -45,6 +45,8 @@ struct Command {
 const std::vector<Command>& commands();
 // The window commands (editor_commands.cpp), part of the table above.
 const std::vector<Command>& editorCommands();
+// The validator (validate.cpp), part of the table above.
+const std::vector<Command>& validateCommands();
 
 // Runs a whole command line (arguments[0] is the program name) and answers the exit code.
 int runCommandLine(const std::vector<std::string>& arguments, Streams& io);

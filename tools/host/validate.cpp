@@ -1,0 +1,1106 @@
+// `qrhost validate`: identity, instance cycles, the editor, audio at every common rate and
+// block size, automation and hostile parameter calls with a MIDI receiver listening, and what
+// the audio path asks of the system. Every check drives the plug-in through its record only,
+// on instances made by calling the entry point of a library loaded once.
+//
+// Our own plug-in is recognised by its identity. For it the validator knows more: how the
+// device parameter picks a MIDI output (so the receiver can be chosen), which Control Change
+// each gain sends, and where its window keeps the controls. The controls of the loaded file
+// cannot be reached through the record, so that check runs the same scenario on the copy of
+// the plug-in built into this host (the code `qrhost render` draws) and reads its knobs.
+//
+// What passes:
+// - texts: each name fits its conventional buffer (effect 32, vendor and product 64, program
+//   24, parameter name/display/label 8 characters) with its terminator, and guard bytes
+//   after the buffer are untouched;
+// - audio: every output sample equals its input bit for bit, so no NaN or infinity appears
+//   where the input was finite (counted separately when it does);
+// - automation: the receiver gets one Control Change per gain change, byte for byte and in
+//   order; afterwards each gain reads back its last value, and each knob of the built-in
+//   copy's window shows it once the window thread has had its idle call;
+// - hostile values: no crash, every received MIDI message is a status byte followed by data
+//   bytes below 128, and a refresh afterwards sends each gain's settled value;
+// - audio path: no allocation, lock wait or system call wrapper reached from inside the
+//   process calls on the calling thread (see path_interposer_linux.c for the list).
+// Instance, editor and audio figures are printed; cycles fail only on a refused instance or
+// window, since time and memory depend on the machine.
+
+#include "tools/host/validate.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <iomanip>
+#include <iostream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "editor/midiremoteeditor.h"
+#include "midi/midioutdevice.h"
+#include "platform/host_window.h"
+#include "plugin/parameters.h"
+#include "tools/host/commands.h"
+#include "tools/host/validate_probes.h"
+#include "vst/audioeffect.h"
+
+namespace qrhost {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using EntryFunction = AEffect*(VSTCALLBACK*)(audioMasterCallback);
+using Message = MidiReceiverProbe::Message;
+
+constexpr VstInt32 kOurUniqueId = fourCharCode('Q', 'V', 'R', 'L');
+constexpr const char* kOurEffectName = "Quorvel Remote Control Demo";
+constexpr VstInt32 kMaxChannels = 256;
+constexpr std::size_t kGuardSize = 32;
+constexpr unsigned char kGuardByte = 0xA5;
+constexpr double kAutomationRate = 48000.0;
+constexpr VstInt32 kSubBlock = 32;
+constexpr VstInt32 kAutomationBlock = 512;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::string fixed(double value, int decimals = 1) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(decimals) << value;
+    return text.str();
+}
+
+// The host side of every instance the validator makes: answers without state, so that nothing
+// the host does in a callback counts against the plug-in's audio path.
+VstIntPtr VSTCALLBACK answerHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    switch (opcode) {
+    case audioMasterVersion:
+        return HostCallbacks::kHostVersion;
+    case audioMasterBeginEdit:
+    case audioMasterEndEdit:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+// A text opcode into a buffer of exactly the conventional size, with guard bytes after it.
+struct GuardedText {
+    std::string text;
+    bool terminated = false;
+    bool guardIntact = true;
+    bool ok() const { return terminated && guardIntact; }
+};
+
+template <typename Call> GuardedText guardedText(std::size_t limit, Call&& call) {
+    std::vector<unsigned char> buffer(limit + 1 + kGuardSize, kGuardByte);
+    // An empty text by default; filler after it shows a missing terminator.
+    buffer[0] = '\0';
+    std::fill(buffer.begin() + 1, buffer.begin() + static_cast<std::ptrdiff_t>(limit + 1), 'x');
+    call(reinterpret_cast<char*>(buffer.data()));
+    GuardedText result;
+    const auto* chars = reinterpret_cast<const char*>(buffer.data());
+    const std::size_t length = strnlen(chars, limit + 1);
+    result.terminated = length <= limit;
+    result.text.assign(chars, std::min(length, limit));
+    for (std::size_t i = limit + 1; i < buffer.size(); ++i)
+        if (buffer[i] != kGuardByte) result.guardIntact = false;
+    return result;
+}
+
+std::string describeText(const GuardedText& text, std::size_t limit) {
+    if (text.ok()) return '"' + text.text + '"';
+    std::string what = '"' + text.text + "\" (";
+    if (!text.terminated) what += "no terminator within " + std::to_string(limit + 1) + " bytes";
+    if (!text.guardIntact)
+        what += std::string(text.terminated ? "" : ", ") + "wrote past the buffer";
+    return what + ")";
+}
+
+// One effect made by the entry point; closed (effClose) when it goes.
+class Instance {
+  public:
+    explicit Instance(EntryFunction entry) {
+        record = entry(&answerHost);
+        if (!record) throw HostError("the entry point created no effect");
+        if (record->magic != kEffectMagic) {
+            record = nullptr;
+            throw HostError("the entry point returned a record without the VstP magic");
+        }
+        if (!record->dispatcher || !record->setParameter || !record->getParameter) {
+            record = nullptr;
+            throw HostError("the effect record lacks dispatcher or parameter entries");
+        }
+        dispatch(effOpen);
+    }
+    ~Instance() { destroy(); }
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+
+    // Closes the effect; a window still open goes first unless the host is careless on purpose.
+    void destroy(bool closeWindowFirst = true) {
+        if (!record) return;
+        if (windowOpen && closeWindowFirst) closeWindow();
+        if (resumed) suspend();
+        dispatch(effClose);
+        record = nullptr;
+    }
+
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
+                       void* ptr = nullptr, float opt = 0.0f) const {
+        return record->dispatcher(record, opcode, index, value, ptr, opt);
+    }
+    void set(VstInt32 index, float value) const { record->setParameter(record, index, value); }
+    float get(VstInt32 index) const { return record->getParameter(record, index); }
+
+    bool openWindow(void* parent) {
+        windowOpen = dispatch(effEditOpen, 0, 0, parent) != 0;
+        return windowOpen;
+    }
+    void closeWindow() {
+        dispatch(effEditClose);
+        windowOpen = false;
+    }
+    void resume(double sampleRate, VstInt32 blockSize) {
+        if (resumed) suspend();
+        dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
+        dispatch(effSetBlockSize, 0, blockSize);
+        dispatch(effMainsChanged, 0, 1);
+        dispatch(effStartProcess);
+        resumed = true;
+    }
+    void suspend() {
+        dispatch(effStopProcess);
+        dispatch(effMainsChanged, 0, 0);
+        resumed = false;
+    }
+
+    AEffect* record = nullptr;
+
+  private:
+    bool windowOpen = false;
+    bool resumed = false;
+};
+
+// What a stretch of processing did to the test signal.
+struct AudioStats {
+    std::int64_t frames = 0;
+    std::int64_t mismatches = 0;          // samples that differ from their input, bit for bit
+    std::int64_t introducedNonFinite = 0; // NaN or infinity where the input had a finite value
+    std::int64_t firstMismatch = -1;
+    bool inputsIntact = true;
+    PathCounts path;
+
+    void add(const AudioStats& other) {
+        if (firstMismatch < 0 && other.firstMismatch >= 0)
+            firstMismatch = frames + other.firstMismatch;
+        frames += other.frames;
+        mismatches += other.mismatches;
+        introducedNonFinite += other.introducedNonFinite;
+        inputsIntact = inputsIntact && other.inputsIntact;
+        path.allocations += other.path.allocations;
+        path.frees += other.path.frees;
+        path.lockWaits += other.path.lockWaits;
+        path.systemCalls += other.path.systemCalls;
+    }
+    bool exact() const { return mismatches == 0 && introducedNonFinite == 0 && inputsIntact; }
+};
+
+// Buffers for one precision, and one process call at a time over them.
+template <typename Sample> class AudioRunner {
+  public:
+    using ProcessFunction = void(VSTCALLBACK*)(AEffect*, Sample**, Sample**, VstInt32);
+
+    AudioRunner(const AEffect& effect, VstInt32 maxBlock) {
+        if (effect.numInputs < 0 || effect.numOutputs < 0 || effect.numInputs > kMaxChannels ||
+            effect.numOutputs > kMaxChannels)
+            throw HostError("the effect record gives impossible channel counts");
+        if constexpr (std::is_same_v<Sample, double>) {
+            if (effect.flags & effFlagsCanDoubleReplacing) function = effect.processDoubleReplacing;
+        } else {
+            if (effect.flags & effFlagsCanReplacing) function = effect.processReplacing;
+        }
+        channels = std::min(effect.numInputs, effect.numOutputs);
+        const auto block = static_cast<std::size_t>(maxBlock);
+        inputs.assign(static_cast<std::size_t>(effect.numInputs), std::vector<Sample>(block));
+        outputs.assign(static_cast<std::size_t>(effect.numOutputs), std::vector<Sample>(block));
+        inputPointers.assign(inputs.size() + 1, nullptr);
+        outputPointers.assign(outputs.size() + 1, nullptr);
+        for (std::size_t c = 0; c < inputs.size(); ++c)
+            inputPointers[c] = inputs[c].data();
+        for (std::size_t c = 0; c < outputs.size(); ++c)
+            outputPointers[c] = outputs[c].data();
+    }
+
+    bool supported() const { return function != nullptr; }
+
+    // Frames start..start+count of the test signal through one process call.
+    AudioStats run(AEffect& effect, std::int64_t start, VstInt32 count, bool countPath = false) {
+        AudioStats stats;
+        stats.frames = count;
+        for (std::size_t c = 0; c < inputs.size(); ++c)
+            for (VstInt32 i = 0; i < count; ++i)
+                inputs[c][static_cast<std::size_t>(i)] =
+                    testSample<Sample>(static_cast<std::int32_t>(c), start + i);
+        for (auto& channel : outputs)
+            std::fill(channel.begin(), channel.end(), kUntouched);
+
+        if (countPath) beginPathCounting();
+        function(&effect, inputPointers.data(), outputPointers.data(), count);
+        if (countPath) stats.path = endPathCounting();
+
+        for (std::size_t c = 0; c < inputs.size(); ++c) {
+            for (VstInt32 i = 0; i < count; ++i) {
+                const auto at = static_cast<std::size_t>(i);
+                const Sample expected = testSample<Sample>(static_cast<std::int32_t>(c), start + i);
+                if (std::memcmp(&inputs[c][at], &expected, sizeof(Sample)) != 0)
+                    stats.inputsIntact = false;
+                if (static_cast<VstInt32>(c) >= channels) continue;
+                const Sample got = outputs[c][at];
+                if (std::memcmp(&got, &expected, sizeof(Sample)) != 0) {
+                    if (stats.firstMismatch < 0) stats.firstMismatch = i;
+                    ++stats.mismatches;
+                    if (std::isfinite(expected) && !std::isfinite(got)) ++stats.introducedNonFinite;
+                }
+            }
+        }
+        return stats;
+    }
+
+  private:
+    static constexpr Sample kUntouched = static_cast<Sample>(-1234.5678);
+    ProcessFunction function = nullptr;
+    VstInt32 channels = 0;
+    std::vector<std::vector<Sample>> inputs;
+    std::vector<std::vector<Sample>> outputs;
+    std::vector<Sample*> inputPointers;
+    std::vector<Sample*> outputPointers;
+};
+
+std::string describeAudio(const AudioStats& stats) {
+    std::string text = std::to_string(stats.frames) + " frames, ";
+    if (stats.exact()) return text + "output equals input bit for bit";
+    text += std::to_string(stats.mismatches) + " samples differ (first at frame " +
+            std::to_string(stats.firstMismatch) + "), " +
+            std::to_string(stats.introducedNonFinite) + " NaN/inf introduced";
+    if (!stats.inputsIntact) text += ", inputs changed";
+    return text;
+}
+
+// A gain automation step: parameter, value, and the Control Change our plug-in sends for it.
+struct GainStep {
+    VstInt32 index;
+    float value;
+    Message expected;
+};
+
+GainStep gainStep(std::uint64_t step) {
+    const int channel = static_cast<int>(step % kNumGainChannels);
+    const int midiValue = static_cast<int>((step * 53 + step / kNumGainChannels) % 128);
+    // Half way between two 7-bit steps, so the value the device gets is unambiguous; the top
+    // step is the top of the range.
+    const float value = midiValue == 127 ? 1.0f : (static_cast<float>(midiValue) + 0.5f) / 127.0f;
+    const DWORD packed = MidiOutDevice::controlChangeMessage(channel, gainToMidiValue(value));
+    return {ParameterIndex::kFirstGain + channel,
+            value,
+            {static_cast<unsigned char>(packed), static_cast<unsigned char>(packed >> 8),
+             static_cast<unsigned char>(packed >> 16)}};
+}
+
+std::string hexBytes(const Message& message) {
+    std::ostringstream text;
+    for (std::size_t i = 0; i < message.size(); ++i)
+        text << (i ? " " : "") << std::hex << std::setw(2) << std::setfill('0')
+             << static_cast<int>(message[i]);
+    return text.str();
+}
+
+// A message is well formed when it starts with a status byte and every other byte is data.
+bool wellFormed(const Message& message) {
+    if (message.empty() || message[0] < 0x80) return false;
+    return std::all_of(message.begin() + 1, message.end(),
+                       [](unsigned char b) { return b < 0x80; });
+}
+
+const float kHostileValues[] = {
+    std::numeric_limits<float>::quiet_NaN(),
+    -std::numeric_limits<float>::quiet_NaN(),
+    std::numeric_limits<float>::infinity(),
+    -std::numeric_limits<float>::infinity(),
+    std::numeric_limits<float>::max(),
+    std::numeric_limits<float>::lowest(),
+    1e30f,
+    -1e30f,
+    4294967296.0f,
+    -1.0f,
+    -0.5f,
+    -std::numeric_limits<float>::denorm_min(),
+    std::numeric_limits<float>::denorm_min(),
+    1.0000001f,
+    2.0f,
+    1.0f,
+    0.0f,
+};
+
+class Validator {
+  public:
+    Validator(const std::string& path, const ValidateOptions& options, std::ostream& out)
+        : path(path), options(options), out(out) {}
+
+    std::vector<CheckResult> run() {
+        const auto started = Clock::now();
+        if (!library.open(path)) throw HostError("cannot load " + path + ": " + library.error());
+        void* symbol = library.symbol("VSTPluginMain");
+        if (!symbol) symbol = library.symbol("main");
+        if (!symbol)
+            throw HostError(path + " is no VST 2.4 plug-in: it exports neither "
+                                   "VSTPluginMain nor main");
+        entry = reinterpret_cast<EntryFunction>(symbol);
+        {
+            Instance probe(entry);
+            const auto name = guardedText(kVstMaxEffectNameLen, [&](char* text) {
+                probe.dispatch(effGetEffectName, 0, 0, text);
+            });
+            ours = probe.record->uniqueID == kOurUniqueId && name.text == kOurEffectName;
+            hasEditor = (probe.record->flags & effFlagsHasEditor) != 0;
+        }
+        out << "validating " << path
+            << (ours ? " (our plug-in: MIDI and window checks in full)" : "")
+            << (options.quick ? ", quick" : "") << '\n';
+        guarded("identity", [this] { checkIdentity(); });
+        guarded("programs", [this] { checkPrograms(); });
+        // Before the receiver's threads exist: these change the environment for a while.
+        guarded("instances", [this] { checkInstances(false); });
+        guarded("instances with window", [this] { checkInstances(true); });
+        prepareReceiver();
+        guarded("editor open/close", [this] { checkEditorCycles(); });
+        guarded("editor while processing", [this] { checkEditorWhileProcessing(); });
+        for (double rate : {44100.0, 48000.0, 96000.0, 192000.0}) {
+            const std::string hz = std::to_string(static_cast<int>(rate)) + " Hz";
+            guarded("audio " + hz + " 32-bit", [this, rate] { checkAudio<float>(rate, "32-bit"); });
+            guarded("audio " + hz + " 64-bit",
+                    [this, rate] { checkAudio<double>(rate, "64-bit"); });
+        }
+        guarded("automation MIDI", [this] { checkAutomationMidi(); });
+        guarded("automation controls", [this] { checkAutomationControls(); });
+        guarded("parameters from 4 threads", [this] { checkThreads(); });
+        guarded("hostile values", [this] { checkHostileValues(); });
+        guarded("audio path", [this] { checkAudioPath(); });
+
+        int counts[3] = {};
+        for (const CheckResult& result : results)
+            ++counts[static_cast<int>(result.outcome)];
+        out << "summary: " << counts[0] << " passed, " << counts[1] << " failed, " << counts[2]
+            << " skipped in " << fixed(millisecondsSince(started) / 1000.0) << " s\n";
+        return results;
+    }
+
+  private:
+    // Runs one check; an exception from the plug-in or the host side is a failure of it.
+    void guarded(const std::string& name, const std::function<void()>& check) {
+        if (!options.only.empty() && name.find(options.only) == std::string::npos) return;
+        current = name;
+        reported = false;
+        try {
+            check();
+        } catch (const std::exception& error) {
+            report(Outcome::Fail, std::string("stopped: ") + error.what());
+        }
+        if (!reported) report(Outcome::Fail, "no result");
+    }
+
+    void report(Outcome outcome, const std::string& figures) {
+        results.push_back({current, outcome, figures});
+        reported = true;
+        out << std::left << std::setw(5) << outcomeName(outcome) << std::right << ' ' << current
+            << ": " << figures << std::endl;
+    }
+    void verdict(bool passed, const std::string& figures) {
+        report(passed ? Outcome::Pass : Outcome::Fail, figures);
+    }
+
+    int scaled(int full, int quick) const { return options.quick ? quick : full; }
+
+    // Where an editor opens: ours opens offscreen without a parent; other plug-ins need a
+    // window of the host's, when there is a display.
+    bool windowParent(void*& parent, std::string& whyNot) {
+        if (!hasEditor) {
+            whyNot = "the plug-in has no editor";
+            return false;
+        }
+        parent = nullptr;
+        if (ours) return true;
+        if (!hostWindow) hostWindow = platform::HostWindow::create("qrhost validate", 640, 480);
+        if (!hostWindow) {
+            whyNot = "no display for a parent window (only our plug-in opens offscreen)";
+            return false;
+        }
+        parent = hostWindow->nativeHandle();
+        return true;
+    }
+
+    void pumpWindow() {
+        if (hostWindow) hostWindow->processEvents();
+    }
+
+    void prepareReceiver() {
+        if (!ours) {
+            receiverWhyNot = "how this plug-in picks its MIDI output is unknown to the host";
+            return;
+        }
+        receiver = MidiReceiverProbe::open(receiverWhyNot);
+        if (!receiver) return;
+        const std::string name = receiver->portName();
+        for (const MidiDevice& device : midiOutputDevices())
+            if (device.available && device.name == name.substr(0, MAXPNAMELEN - 1))
+                receiverDevice = static_cast<int>(device.number);
+        if (receiverDevice < 0) {
+            receiverWhyNot = "the receiver " + name + " is not among the MIDI output devices";
+            receiver.reset();
+            return;
+        }
+        out << "MIDI receiver: " << name << " (device " << receiverDevice << ")\n";
+    }
+
+    // Connects an instance of ours to the receiver and forgets what arrived before.
+    void connectReceiver(const Instance& instance) {
+        instance.set(ParameterIndex::kMidiDevice, static_cast<float>(receiverDevice));
+        receiver->take(std::numeric_limits<std::size_t>::max(), 50);
+    }
+
+    void checkIdentity() {
+        Instance instance(entry);
+        const AEffect& e = *instance.record;
+        std::vector<std::string> faults;
+        auto text = [&](const char* what, VstInt32 opcode, std::size_t limit) {
+            const auto got =
+                guardedText(limit, [&](char* buffer) { instance.dispatch(opcode, 0, 0, buffer); });
+            if (!got.ok()) faults.push_back(std::string(what) + ' ' + describeText(got, limit));
+            return describeText(got, limit);
+        };
+        std::ostringstream figures;
+        figures << "name " << text("name", effGetEffectName, kVstMaxEffectNameLen) << ", vendor "
+                << text("vendor", effGetVendorString, kVstMaxVendorStrLen) << ", product "
+                << text("product", effGetProductString, kVstMaxProductStrLen) << ", id "
+                << fourCharText(e.uniqueID) << ", version "
+                << instance.dispatch(effGetVendorVersion) << ", VST "
+                << instance.dispatch(effGetVstVersion) << ", " << e.numParams << " parameters, "
+                << e.numPrograms << " programs, " << e.numInputs << " in / " << e.numOutputs
+                << " out";
+        if (e.numParams < 0 || e.numPrograms < 0) faults.push_back("negative counts");
+        if (e.numInputs < 0 || e.numOutputs < 0 || e.numInputs > kMaxChannels ||
+            e.numOutputs > kMaxChannels)
+            faults.push_back("impossible channel counts");
+        if (e.uniqueID == 0) faults.push_back("unique id 0");
+        if (!(e.flags & (effFlagsCanReplacing | effFlagsCanDoubleReplacing)))
+            faults.push_back("no replacing process entry");
+        std::string all;
+        for (const auto& fault : faults)
+            all += "; " + fault;
+        verdict(faults.empty(), figures.str() + all);
+    }
+
+    void checkPrograms() {
+        Instance instance(entry);
+        const VstInt32 programs = instance.record->numPrograms;
+        std::vector<std::string> faults;
+        const VstIntPtr before = instance.dispatch(effGetProgram);
+        if (programs > 0 && (before < 0 || before >= programs))
+            faults.push_back("current program " + std::to_string(before) + " out of range");
+        for (VstInt32 i = 0; i < programs && i < 128; ++i) {
+            const auto name = guardedText(kVstMaxProgNameLen, [&](char* text) {
+                instance.dispatch(effGetProgramNameIndexed, i, 0, text);
+            });
+            if (!name.ok())
+                faults.push_back("program " + std::to_string(i) + " name " +
+                                 describeText(name, kVstMaxProgNameLen));
+        }
+        // Round trip of a name that fits, then one that does not.
+        char fits[] = "Validator 123";
+        instance.dispatch(effSetProgramName, 0, 0, fits);
+        const auto back = guardedText(kVstMaxProgNameLen, [&](char* text) {
+            instance.dispatch(effGetProgramName, 0, 0, text);
+        });
+        // Without programs there is no name to keep; it must still stay in its buffer.
+        if (!back.ok() || (programs > 0 && back.text != fits))
+            faults.push_back("name round trip gave " + describeText(back, kVstMaxProgNameLen));
+        char tooLong[] = "A program name far longer than twenty-four characters";
+        instance.dispatch(effSetProgramName, 0, 0, tooLong);
+        const auto cut = guardedText(kVstMaxProgNameLen, [&](char* text) {
+            instance.dispatch(effGetProgramName, 0, 0, text);
+        });
+        if (!cut.ok())
+            faults.push_back("long name read back as " + describeText(cut, kVstMaxProgNameLen));
+        // Programs that do not exist are ignored.
+        for (VstIntPtr wrong : {VstIntPtr(programs), VstIntPtr(-1), VstIntPtr(1) << 30}) {
+            instance.dispatch(effSetProgram, 0, wrong);
+            const VstIntPtr now = instance.dispatch(effGetProgram);
+            if (now != before)
+                faults.push_back("effSetProgram " + std::to_string(wrong) + " moved to " +
+                                 std::to_string(now));
+        }
+        std::string all;
+        for (const auto& fault : faults)
+            all += "; " + fault;
+        verdict(faults.empty(), std::to_string(programs) + " programs, current " +
+                                    std::to_string(before) + ", name round trip " +
+                                    describeText(back, kVstMaxProgNameLen) + ", long name cut to " +
+                                    describeText(cut, kVstMaxProgNameLen) + all);
+    }
+
+    void checkInstances(bool withWindow) {
+        void* parent = nullptr;
+        std::string whyNot;
+        if (withWindow && !windowParent(parent, whyNot)) return report(Outcome::Skip, whyNot);
+        const int cycles = scaled(1000, 50);
+        // The first cycles list the MIDI devices as they are; the rest with the MIDI service
+        // out of reach, since each listing is a round trip to it that would dominate.
+        const int withService = scaled(20, 5);
+        int windowsOpened = 0;
+        auto cycle = [&](int i) {
+            Instance instance(entry);
+            if (withWindow) {
+                if (instance.openWindow(parent)) ++windowsOpened;
+                instance.dispatch(effEditIdle);
+                pumpWindow();
+                // Every other cycle the host forgets to close the window first.
+                instance.destroy(i % 2 == 0);
+            }
+        };
+        const auto rssBefore = residentBytes();
+        auto started = Clock::now();
+        for (int i = 0; i < withService; ++i)
+            cycle(i);
+        const double serviceMs = millisecondsSince(started);
+        std::string hiddenNote;
+        double restMs = 0;
+        {
+            MidiServiceHidden hidden;
+            started = Clock::now();
+            for (int i = withService; i < cycles; ++i)
+                cycle(i);
+            restMs = millisecondsSince(started);
+            if (hidden.active()) hiddenNote = " with no MIDI service reachable";
+        }
+        const auto rssAfter = residentBytes();
+        std::string figures = std::to_string(cycles) + " cycles: " + std::to_string(withService) +
+                              " at " + fixed(serviceMs / withService, 2) + " ms each, " +
+                              std::to_string(cycles - withService) + hiddenNote + " at " +
+                              fixed(restMs / (cycles - withService), 2) + " ms each";
+        if (withWindow)
+            figures +=
+                ", " + std::to_string(windowsOpened) + " windows opened (half closed by effClose)";
+        if (rssBefore && rssAfter)
+            figures += ", resident memory " +
+                       fixed((static_cast<double>(*rssAfter) - static_cast<double>(*rssBefore)) /
+                                 1048576.0,
+                             1) +
+                       " MiB more";
+        verdict(!withWindow || windowsOpened == cycles, figures);
+    }
+
+    void checkEditorCycles() {
+        void* parent = nullptr;
+        std::string whyNot;
+        if (!windowParent(parent, whyNot)) return report(Outcome::Skip, whyNot);
+        Instance instance(entry);
+        const int cycles = scaled(100, 20);
+        std::vector<double> times;
+        int failures = 0;
+        for (int i = 0; i < cycles; ++i) {
+            const auto started = Clock::now();
+            const bool opened = instance.openWindow(parent);
+            times.push_back(millisecondsSince(started));
+            ERect* rect = nullptr;
+            if (!opened || !instance.dispatch(effEditGetRect, 0, 0, &rect) || !rect ||
+                rect->right <= rect->left || rect->bottom <= rect->top)
+                ++failures;
+            instance.dispatch(effEditIdle);
+            pumpWindow();
+            instance.closeWindow();
+        }
+        const double cold = times.front();
+        std::vector<double> warm(times.begin() + 1, times.end());
+        std::sort(warm.begin(), warm.end());
+        const double median = warm.empty() ? cold : warm[warm.size() / 2];
+        verdict(failures == 0,
+                std::to_string(cycles) + " cycles, opening cold " + fixed(cold, 2) +
+                    " ms, warm median " + fixed(median, 2) + " ms, max " +
+                    fixed(warm.empty() ? cold : warm.back(), 2) + " ms" +
+                    (failures ? ", " + std::to_string(failures) + " failed to open" : ""));
+    }
+
+    void checkEditorWhileProcessing() {
+        void* parent = nullptr;
+        std::string whyNot;
+        if (!windowParent(parent, whyNot)) return report(Outcome::Skip, whyNot);
+        Instance instance(entry);
+        AudioRunner<float> runner(*instance.record, kAutomationBlock);
+        if (!runner.supported()) return report(Outcome::Skip, "no 32-bit process entry");
+        instance.resume(kAutomationRate, kAutomationBlock);
+        std::atomic<bool> stop{false};
+        AudioStats stats;
+        std::thread audio([&] {
+            std::int64_t frame = 0;
+            while (!stop.load()) {
+                stats.add(runner.run(*instance.record, frame, kAutomationBlock));
+                frame += kAutomationBlock;
+            }
+        });
+        const int cycles = scaled(20, 5);
+        int opened = 0;
+        for (int i = 0; i < cycles; ++i) {
+            if (instance.openWindow(parent)) ++opened;
+            for (int k = 0; k < 3; ++k) {
+                instance.dispatch(effEditIdle);
+                pumpWindow();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            instance.closeWindow();
+        }
+        stop = true;
+        audio.join();
+        verdict(opened == cycles && stats.exact(),
+                std::to_string(opened) + "/" + std::to_string(cycles) +
+                    " windows opened while another thread processed " + describeAudio(stats));
+    }
+
+    template <typename Sample> void checkAudio(double rate, const char* precision) {
+        Instance instance(entry);
+        AudioRunner<Sample> runner(*instance.record, 8192);
+        if (!runner.supported())
+            return report(Outcome::Skip, std::string("no ") + precision + " process entry");
+        instance.dispatch(effSetProcessPrecision, 0, std::is_same_v<Sample, double> ? 1 : 0);
+        AudioStats all;
+        std::string blocks;
+        for (VstInt32 block : {1, 7, 64, 512, 4096, 8192}) {
+            instance.resume(rate, block);
+            const std::int64_t frames = std::max<std::int64_t>(scaled(20000, 3000), 3 * block);
+            AudioStats stats;
+            for (std::int64_t start = 0; start < frames; start += block)
+                stats.add(runner.run(
+                    *instance.record, start,
+                    static_cast<VstInt32>(std::min<std::int64_t>(block, frames - start))));
+            instance.suspend();
+            if (!stats.exact())
+                blocks += ", block " + std::to_string(block) + ": " + describeAudio(stats);
+            all.add(stats);
+        }
+        verdict(all.exact(), "blocks 1, 7, 64, 512, 4096, 8192: " + describeAudio(all) + blocks);
+    }
+
+    // The audio thread sets one gain before every 32-frame sub-block, paced like a real
+    // device; the main thread gives the open window its idle time meanwhile.
+    std::vector<GainStep> automate(Instance& instance, std::function<void()> idle,
+                                   AudioStats& stats) {
+        AudioRunner<float> runner(*instance.record, kAutomationBlock);
+        if (!runner.supported()) throw HostError("no 32-bit process entry");
+        instance.resume(kAutomationRate, kAutomationBlock);
+        const std::int64_t totalFrames =
+            static_cast<std::int64_t>(kAutomationRate * (options.quick ? 0.5 : 2.0));
+        std::vector<GainStep> steps;
+        for (std::int64_t i = 0; i < totalFrames / kSubBlock; ++i)
+            steps.push_back(gainStep(static_cast<std::uint64_t>(i)));
+        std::atomic<bool> done{false};
+        std::thread audio([&] {
+            const auto started = Clock::now();
+            std::int64_t frame = 0;
+            for (const GainStep& step : steps) {
+                instance.set(step.index, step.value);
+                stats.add(runner.run(*instance.record, frame, kSubBlock));
+                frame += kSubBlock;
+                if (frame % kAutomationBlock == 0)
+                    std::this_thread::sleep_until(
+                        started +
+                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                            static_cast<double>(frame) / kAutomationRate)));
+            }
+            done = true;
+        });
+        while (!done.load()) {
+            idle();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        audio.join();
+        idle();
+        instance.suspend();
+        return steps;
+    }
+
+    void checkAutomationMidi() {
+        if (!receiver) return report(Outcome::Skip, "no MIDI receiver: " + receiverWhyNot);
+        Instance instance(entry);
+        connectReceiver(instance);
+        const std::uint64_t overrunsBefore = receiver->overruns();
+        void* parent = nullptr;
+        std::string whyNot;
+        const bool window = windowParent(parent, whyNot) && instance.openWindow(parent);
+        AudioStats stats;
+        const auto steps = automate(
+            instance,
+            [&] {
+                instance.dispatch(effEditIdle);
+                pumpWindow();
+            },
+            stats);
+        const auto received = receiver->take(steps.size(), 5000);
+        std::size_t inOrder = 0;
+        while (inOrder < steps.size() && inOrder < received.size() &&
+               received[inOrder] == steps[inOrder].expected)
+            ++inOrder;
+        const auto malformed = std::count_if(received.begin(), received.end(),
+                                             [](const Message& m) { return !wellFormed(m); });
+        std::string figures = std::to_string(steps.size()) + " gain changes every " +
+                              std::to_string(kSubBlock) + " frames at 48 kHz" +
+                              (window ? " with the window open" : " (no window: " + whyNot + ")") +
+                              ", " + std::to_string(received.size()) + " messages received, " +
+                              std::to_string(inOrder) + " in order";
+        if (inOrder < steps.size()) {
+            figures +=
+                "; first difference at change " + std::to_string(inOrder) + ": expected " +
+                hexBytes(steps[inOrder].expected) + ", got " +
+                (inOrder < received.size() ? hexBytes(received[inOrder]) : std::string("nothing"));
+        }
+        if (const auto overruns = receiver->overruns() - overrunsBefore)
+            figures += "; the MIDI service overran " + std::to_string(overruns) +
+                       " cycles (a loaded machine; run its server synchronously)";
+        if (malformed) figures += "; " + std::to_string(malformed) + " malformed";
+        if (!stats.exact()) figures += "; audio: " + describeAudio(stats);
+        verdict(inOrder == steps.size() && received.size() == steps.size() && stats.exact(),
+                figures);
+    }
+
+    // The last value of each gain, as the host reads it back and as the window's knobs show
+    // it. Only our plug-in's parameter layout and window are known to the host.
+    void checkAutomationControls() {
+        if (!ours)
+            return report(Outcome::Skip,
+                          "parameter layout and window of this plug-in unknown to the host");
+        Instance instance(entry);
+        void* parent = nullptr;
+        std::string whyNot;
+        const bool window = windowParent(parent, whyNot) && instance.openWindow(parent);
+        AudioStats stats;
+        const auto steps = automate(
+            instance,
+            [&] {
+                if (window) instance.dispatch(effEditIdle);
+                pumpWindow();
+            },
+            stats);
+        std::vector<float> last(kNumGainChannels, 0.0f);
+        for (const GainStep& step : steps)
+            last[static_cast<std::size_t>(step.index - ParameterIndex::kFirstGain)] = step.value;
+        int readbackWrong = 0;
+        for (int channel = 0; channel < kNumGainChannels; ++channel)
+            if (instance.get(ParameterIndex::kFirstGain + channel) !=
+                last[static_cast<std::size_t>(channel)])
+                ++readbackWrong;
+        std::string figures = std::to_string(steps.size()) + " changes, parameter readback: " +
+                              std::to_string(kNumGainChannels - readbackWrong) +
+                              "/48 on the last value";
+
+        // The knobs, on the copy of the plug-in built into this host, with its window open.
+        int knobsWrong = 0;
+        bool knobsChecked = false;
+        std::string firstWrongKnob;
+        AudioEffect* effect = createEffectInstance(&answerHost);
+        if (!effect) throw HostError("the built-in plug-in could not be created");
+        AEffect* record = effect->getAeffect();
+        record->dispatcher(record, effOpen, 0, 0, nullptr, 0.0f);
+        auto* editor = dynamic_cast<MidiRemoteEditor*>(effect->getEditor());
+        if (editor && record->dispatcher(record, effEditOpen, 0, 0, nullptr, 0.0f)) {
+            AudioStats twinStats;
+            automateRecord(
+                record, [&] { record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0.0f); },
+                twinStats);
+            for (int channel = 0; channel < kNumGainChannels; ++channel) {
+                const float shown = editor->getKnob(channel)->getValue();
+                const float wanted = last[static_cast<std::size_t>(channel)];
+                if (shown == wanted) continue;
+                if (knobsWrong++ == 0)
+                    firstWrongKnob = "; knob " + std::to_string(channel + 1) + " shows " +
+                                     formatFloat(shown) + " instead of " + formatFloat(wanted);
+            }
+            knobsChecked = true;
+            record->dispatcher(record, effEditClose, 0, 0, nullptr, 0.0f);
+        }
+        record->dispatcher(record, effClose, 0, 0, nullptr, 0.0f);
+        figures += knobsChecked
+                       ? ", window knobs (built-in copy): " +
+                             std::to_string(kNumGainChannels - knobsWrong) + "/48 on the last value"
+                       : ", window knobs not reachable";
+        figures += firstWrongKnob;
+        if (!window) figures += " (loaded file's window not open: " + whyNot + ")";
+        if (!stats.exact()) figures += "; audio: " + describeAudio(stats);
+        verdict(readbackWrong == 0 && knobsWrong == 0 && knobsChecked && stats.exact(), figures);
+    }
+
+    void checkThreads() {
+        Instance instance(entry);
+        if (receiver) connectReceiver(instance);
+        const VstInt32 count = instance.record->numParams;
+        const int calls = scaled(20000, 2000);
+        std::atomic<int> badTexts{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t] {
+                std::mt19937 random(static_cast<unsigned>(1234 + t));
+                std::uniform_int_distribution<VstInt32> pickIndex(-2, count + 1);
+                std::uniform_int_distribution<std::size_t> pickValue(0,
+                                                                     std::size(kHostileValues) + 3);
+                for (int i = 0; i < calls; ++i) {
+                    VstInt32 index = pickIndex(random);
+                    // Our device parameter reopens a MIDI port each time: now and then only.
+                    if (ours && index == ParameterIndex::kMidiDevice && i % 16 != 0)
+                        index = ParameterIndex::kFirstGain + i % kNumGainChannels;
+                    const std::size_t v = pickValue(random);
+                    float value = v < std::size(kHostileValues)
+                                      ? kHostileValues[v]
+                                      : static_cast<float>(random() % 1000) / 999.0f;
+                    // Our device parameter: keep the port on the receiver most of the time.
+                    if (ours && receiver && index == ParameterIndex::kMidiDevice && v % 2 == 0)
+                        value = static_cast<float>(receiverDevice);
+                    instance.set(index, value);
+                    (void)instance.get(index);
+                    const auto display = guardedText(kVstMaxParamStrLen, [&](char* text) {
+                        instance.dispatch(effGetParamDisplay, index, 0, text);
+                    });
+                    if (!display.ok()) ++badTexts;
+                }
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        std::string figures = std::to_string(4 * calls) +
+                              " set/get/display calls from 4 threads, " +
+                              std::to_string(badTexts.load()) + " unbounded texts";
+        bool passed = badTexts == 0;
+        if (receiver) {
+            instance.set(ParameterIndex::kMidiDevice, static_cast<float>(receiverDevice));
+            const auto received = receiver->take(std::numeric_limits<std::size_t>::max(), 1000);
+            const auto malformed = std::count_if(received.begin(), received.end(),
+                                                 [](const Message& m) { return !wellFormed(m); });
+            figures += ", " + std::to_string(received.size()) + " MIDI messages received, " +
+                       std::to_string(malformed) + " malformed";
+            passed = passed && malformed == 0;
+        } else {
+            figures += " (MIDI bytes unchecked: " + receiverWhyNot + ")";
+        }
+        verdict(passed, figures);
+    }
+
+    void checkHostileValues() {
+        Instance instance(entry);
+        if (receiver) connectReceiver(instance);
+        const VstInt32 count = instance.record->numParams;
+        std::vector<std::string> faults;
+        int texts = 0;
+        auto checkTexts = [&](VstInt32 index, float value) {
+            for (VstInt32 opcode : {effGetParamName, effGetParamDisplay, effGetParamLabel}) {
+                const auto text = guardedText(kVstMaxParamStrLen, [&](char* buffer) {
+                    instance.dispatch(opcode, index, 0, buffer);
+                });
+                ++texts;
+                if (!text.ok() && faults.size() < 5)
+                    faults.push_back("parameter " + std::to_string(index) + " after " +
+                                     formatFloat(value) +
+                                     (opcode == effGetParamName    ? ": name "
+                                      : opcode == effGetParamLabel ? ": label "
+                                                                   : ": display ") +
+                                     describeText(text, kVstMaxParamStrLen));
+            }
+        };
+        // The device parameter of ours last: its hostile values close the port.
+        auto order = std::vector<VstInt32>{};
+        for (VstInt32 index = -2; index < count + 2; ++index)
+            if (!(ours && index == ParameterIndex::kMidiDevice)) order.push_back(index);
+        if (ours) order.push_back(ParameterIndex::kMidiDevice);
+        int sets = 0;
+        for (VstInt32 index : order) {
+            for (float value : kHostileValues) {
+                instance.set(index, value);
+                (void)instance.get(index);
+                ++sets;
+                checkTexts(index, value);
+            }
+            // End on an ordinary value, different per gain.
+            const float settle = static_cast<float>((index * 7 + 3) % 128) / 127.0f;
+            if (!(ours && index == ParameterIndex::kMidiDevice)) instance.set(index, settle);
+        }
+        std::string figures = std::to_string(sets) +
+                              " hostile values on every index (and 2 beyond each end), " +
+                              std::to_string(texts) + " texts within 8 characters";
+        if (receiver) {
+            auto received = receiver->take(std::numeric_limits<std::size_t>::max(), 500);
+            // Back on the receiver, a refresh must send each gain's settled value.
+            instance.set(ParameterIndex::kMidiDevice, static_cast<float>(receiverDevice));
+            receiver->take(std::numeric_limits<std::size_t>::max(), 100);
+            instance.set(ParameterIndex::kRefresh, 1.0f);
+            const auto refresh = receiver->take(kNumGainChannels, 3000);
+            int refreshWrong = refresh.size() == kNumGainChannels ? 0 : 1;
+            for (std::size_t c = 0; c < refresh.size() && c < kNumGainChannels; ++c) {
+                const int channel = static_cast<int>(c);
+                const DWORD packed = MidiOutDevice::controlChangeMessage(
+                    channel, gainToMidiValue(instance.get(ParameterIndex::kFirstGain + channel)));
+                const Message expected{static_cast<unsigned char>(packed),
+                                       static_cast<unsigned char>(packed >> 8),
+                                       static_cast<unsigned char>(packed >> 16)};
+                if (refresh[c] != expected) ++refreshWrong;
+            }
+            received.insert(received.end(), refresh.begin(), refresh.end());
+            const auto malformed = std::count_if(received.begin(), received.end(),
+                                                 [](const Message& m) { return !wellFormed(m); });
+            figures += ", " + std::to_string(received.size()) + " MIDI messages, " +
+                       std::to_string(malformed) + " malformed, refresh " +
+                       (refreshWrong ? "WRONG" : "sends the 48 settled gains");
+            if (malformed) faults.push_back("malformed MIDI");
+            if (refreshWrong)
+                faults.push_back("refresh after hostile values sent " +
+                                 std::to_string(refresh.size()) + " messages, " +
+                                 std::to_string(refreshWrong) + " wrong");
+        } else {
+            figures += " (MIDI bytes unchecked: " + receiverWhyNot + ")";
+        }
+        std::string all;
+        for (const auto& fault : faults)
+            all += "; " + fault;
+        verdict(faults.empty(), figures + all);
+    }
+
+    void checkAudioPath() {
+        std::string whyNot;
+        if (!pathCountingAvailable(whyNot)) return report(Outcome::Skip, whyNot);
+        Instance instance(entry);
+        void* parent = nullptr;
+        std::string noWindow;
+        const bool window = windowParent(parent, noWindow) && instance.openWindow(parent);
+        AudioStats single, twice;
+        AudioRunner<float> floats(*instance.record, 8192);
+        AudioRunner<double> doubles(*instance.record, 8192);
+        const int repeats = scaled(50, 10);
+        for (VstInt32 block : {1, 7, 64, 512, 4096, 8192}) {
+            if (floats.supported()) {
+                instance.dispatch(effSetProcessPrecision, 0, 0);
+                instance.resume(48000.0, block);
+                for (int i = 0; i < repeats; ++i)
+                    single.add(floats.run(*instance.record, i * block, block, true));
+                instance.suspend();
+            }
+            if (doubles.supported()) {
+                instance.dispatch(effSetProcessPrecision, 0, 1);
+                instance.resume(48000.0, block);
+                for (int i = 0; i < repeats; ++i)
+                    twice.add(doubles.run(*instance.record, i * block, block, true));
+                instance.suspend();
+            }
+            if (window) instance.dispatch(effEditIdle);
+        }
+        AudioStats all = single;
+        all.add(twice);
+        const std::uint64_t calls = static_cast<std::uint64_t>(repeats) * 6 *
+                                    ((floats.supported() ? 1 : 0) + (doubles.supported() ? 1 : 0));
+        std::ostringstream figures;
+        figures << calls << " process calls" << (window ? " with the window open" : "") << ": "
+                << all.path.allocations << " allocations, " << all.path.frees << " frees, "
+                << all.path.lockWaits << " lock waits, " << all.path.systemCalls << " system calls";
+        verdict(all.path.total() == 0 && calls > 0, figures.str());
+    }
+
+    // The built-in copy's automation run: the same steps as automate(), through its record.
+    void automateRecord(AEffect* record, std::function<void()> idle, AudioStats& stats) {
+        AudioRunner<float> runner(*record, kAutomationBlock);
+        const std::int64_t totalFrames =
+            static_cast<std::int64_t>(kAutomationRate * (options.quick ? 0.5 : 2.0));
+        std::atomic<bool> done{false};
+        std::thread audio([&] {
+            std::int64_t frame = 0;
+            for (std::int64_t i = 0; i < totalFrames / kSubBlock; ++i) {
+                const GainStep step = gainStep(static_cast<std::uint64_t>(i));
+                record->setParameter(record, step.index, step.value);
+                stats.add(runner.run(*record, frame, kSubBlock));
+                frame += kSubBlock;
+                if (frame % (kAutomationBlock * 8) == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            done = true;
+        });
+        while (!done.load()) {
+            idle();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        audio.join();
+        idle();
+    }
+
+    std::string path;
+    ValidateOptions options;
+    std::ostream& out;
+    platform::SharedLibrary library;
+    EntryFunction entry = nullptr;
+    bool ours = false;
+    bool hasEditor = false;
+    std::unique_ptr<MidiReceiverProbe> receiver;
+    std::string receiverWhyNot;
+    int receiverDevice = -1;
+    std::unique_ptr<platform::HostWindow> hostWindow;
+    std::vector<CheckResult> results;
+    std::string current;
+    bool reported = false;
+};
+
+int commandValidate(const Arguments& arguments, Streams& io) {
+    ValidateOptions options;
+    std::string path;
+    for (const std::string& argument : arguments) {
+        if (argument == "--quick")
+            options.quick = true;
+        else if (argument.rfind("--only=", 0) == 0)
+            options.only = argument.substr(7);
+        else if (path.empty())
+            path = argument;
+        else
+            throw UsageError("validate takes one plug-in file");
+    }
+    if (path.empty()) throw UsageError("validate needs a plug-in file");
+    const auto results = runValidation(path, options, io.out);
+    const bool failed = std::any_of(results.begin(), results.end(), [](const CheckResult& r) {
+        return r.outcome == Outcome::Fail;
+    });
+    return failed ? kExitCheckFailed : kExitOk;
+}
+
+} // namespace
+
+const char* outcomeName(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Pass:
+        return "PASS";
+    case Outcome::Fail:
+        return "FAIL";
+    default:
+        return "SKIP";
+    }
+}
+
+std::vector<CheckResult> runValidation(const std::string& path, const ValidateOptions& options,
+                                       std::ostream& out) {
+    Validator validator(path, options, out);
+    return validator.run();
+}
+
+const std::vector<Command>& validateCommands() {
+    static const std::vector<Command> table = {
+        {"validate", "PLUGIN [--quick] [--only=NAME]",
+         "the checks of a plug-in validator: identity, instances, editor, audio, automation, "
+         "threads, hostile values, audio path (--only: checks whose names contain NAME)",
+         commandValidate},
+    };
+    return table;
+}
+
+} // namespace qrhost

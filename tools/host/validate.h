@@ -1,0 +1,31 @@
+#pragma once
+// `qrhost validate`: the checks professional plug-in validators make, run against one plug-in
+// file through its record only, one line per check.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace qrhost {
+
+enum class Outcome { Pass, Fail, Skip };
+
+struct CheckResult {
+    std::string name;
+    Outcome outcome = Outcome::Pass;
+    std::string figures; // what was measured, or why the check failed or was skipped
+};
+
+struct ValidateOptions {
+    bool quick = false; // fewer cycles and shorter runs, for tests
+    std::string only;   // when set, only the checks whose names contain it
+};
+
+// Loads the plug-in file once and runs every check on instances from its entry point,
+// printing each result as it comes. Throws HostError when the file is no plug-in at all.
+std::vector<CheckResult> runValidation(const std::string& path, const ValidateOptions& options,
+                                       std::ostream& out);
+
+const char* outcomeName(Outcome outcome);
+
+} // namespace qrhost
