@@ -65,6 +65,12 @@ run_wine_window_test() {
   fi
   python3 "$root/tests/editor/window_test.py" --wine "$loader" "$build" "$build/window-test"
 }
+run_wine_validate() {
+  (cd "$root/build/win64" && WINEPREFIX="$root/build/win64/wine-prefix" WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=" timeout 600 /usr/lib/wine/wine64 qrhost.exe validate \
+    QuorvelRemote.dll --quick)
+}
+step "win64 validator (Wine)" run_wine_validate
 step "win64 window under Wine and Xvfb" run_wine_window_test "$root/build/win64" /usr/lib/wine/wine64
 step "win32 window under Wine and Xvfb" run_wine_window_test "$root/build/win32" /usr/lib/wine/wine
 step "threaded tests (ThreadSanitizer)" run_tsan_tests
