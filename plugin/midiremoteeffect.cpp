@@ -1,5 +1,6 @@
 #include "plugin/midiremoteeffect.h"
 
+#include <cstring>
 #include <new>
 
 #include "editor/midiremoteeditor.h"
@@ -22,6 +23,14 @@ void passThrough(Sample** inputs, Sample** outputs, VstInt32 sampleFrames) {
     Sample* out1 = outputs[0];
     Sample* out2 = outputs[1];
     if (!in1 || !in2 || !out1 || !out2) return;
+    // Channel by channel with the library's widest copy, unless a host crosses the channels'
+    // buffers: then the sample-by-sample order is what defines the result.
+    if (out1 != in2 && out2 != in1) {
+        const auto bytes = static_cast<std::size_t>(sampleFrames) * sizeof(Sample);
+        if (out1 != in1) std::memmove(out1, in1, bytes);
+        if (out2 != in2) std::memmove(out2, in2, bytes);
+        return;
+    }
     for (VstInt32 i = 0; i < sampleFrames; ++i) {
         out1[i] = in1[i];
         out2[i] = in2[i];

@@ -47,6 +47,14 @@ TEST_F(Effect, AudioPassesThroughUnchanged) {
     EXPECT_EQ(0, std::memcmp(in1.data(), out1.data(), frames * sizeof(float)));
     record->process(record, inputs, outputs, frames);
     EXPECT_TRUE(midi().empty());
+
+    // Crossed buffers (output 1 is input 2): the copy keeps its sample-by-sample order.
+    std::vector<float> a{1, 2, 3}, b{4, 5, 6};
+    float* crossedIn[] = {a.data(), b.data()};
+    float* crossedOut[] = {b.data(), a.data()};
+    record->processReplacing(record, crossedIn, crossedOut, 3);
+    EXPECT_EQ(b, (std::vector<float>{1, 2, 3}));
+    EXPECT_EQ(a, (std::vector<float>{1, 2, 3}));
 }
 
 TEST_F(Effect, GainsAreStoredAndSentOnceADeviceIsOpen) {
