@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config git
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  googletest libgtest-dev libbenchmark-dev
+  googletest libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   librtmidi-dev libasound2-dev jackd2 libjack-jackd2-dev
   libcairo2-dev libx11-dev fonts-liberation python3-cairo
   xvfb xdotool imagemagick

@@ -43,11 +43,6 @@ run_linux_tests() {
   ctest --preset linux --timeout 300
 }
 
-run_tsan_tests() {
-  cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQR_SANITIZE=thread >/dev/null &&
-    cmake --build "$root/build/tsan" --target qr_unit_tests -j2 &&
-    TSAN_OPTIONS="halt_on_error=1" "$root/build/tsan/tests/qr_unit_tests" --gtest_filter='Threads.*'
-}
 
 step "build linux" build_preset linux
 step "build win64" build_preset win64
@@ -73,7 +68,9 @@ run_wine_validate() {
 step "win64 validator (Wine)" run_wine_validate
 step "win64 window under Wine and Xvfb" run_wine_window_test "$root/build/win64" /usr/lib/wine/wine64
 step "win32 window under Wine and Xvfb" run_wine_window_test "$root/build/win32" /usr/lib/wine/wine
-step "threaded tests (ThreadSanitizer)" run_tsan_tests
+step "sanitizers (AddressSanitizer + UBSan on every suite, ThreadSanitizer on the threaded ones)" \
+  "$root/scripts/sanitize.sh"
+step "fuzzing the effect record for a minute (libFuzzer)" "$root/scripts/fuzz.sh" 60
 
 echo
 if [ "$failed" -gt 0 ]; then
