@@ -149,6 +149,10 @@ else
         # The preloader cannot be started under qemu; Wine then reserves memory itself.
         runner=(env WINELOADERNOEXEC=1 "$qemu" -R 0xc0000000 -L / "$wine32_loader")
         mode="emulated (qemu-i386)"
+        # qemu-user crashes in programs with several busy threads; the validator's cases start
+        # such threads against the fake plug-in, so they run only where Wine runs natively.
+        export GTEST_FILTER='-ValidatorOnFake.*'
+        echo "(emulated: the validator's multi-threaded cases are left out, GTEST_FILTER=$GTEST_FILTER)"
         emulate_all=$1
         timeout_s=${QR_WINE_TIMEOUT:-1200}
     }

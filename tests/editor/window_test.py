@@ -119,6 +119,14 @@ class WineSession:
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
     def start(self):
+        # A Wine session left from a program run without a display keeps a desktop that has
+        # none; end it so that this one starts on the test's X server.
+        wineserver = os.path.join(os.path.dirname(self.wine), "wineserver")
+        if not os.path.exists(wineserver):
+            wineserver = shutil.which("wineserver") or "wineserver"
+        subprocess.run([wineserver, "-k"], env=self.env, capture_output=True, check=False)
+        subprocess.run([wineserver, "-w"], env=self.env, capture_output=True, check=False,
+                       timeout=60)
         return "0"
 
     def host(self, *arguments):
