@@ -12,13 +12,22 @@ if(WIN32)
   endfunction()
 else()
   find_package(PkgConfig REQUIRED)
+  # RtMidi for the ALSA sequencer; JACK through a client of our own.
   pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
-  # libjack directly too: the JACK path watches the server's cycles to know what has left.
   pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
-  add_library(qr_midi_system STATIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/midi_rtmidi.cpp)
+  add_library(qr_midi_system STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/midi_linux.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/midi_alsa.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/midi_jack.cpp)
   target_include_directories(qr_midi_system PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(qr_midi_system PUBLIC PkgConfig::RTMIDI PkgConfig::JACK)
   set(QR_MODULE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/module_linux.cpp)
+
+  # The receiving end for our host's validator, the tests and the benchmarks.
+  add_library(qr_jack_receiver STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/jack_midi_receiver.cpp)
+  target_include_directories(qr_jack_receiver PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(qr_jack_receiver PUBLIC PkgConfig::JACK)
 
   function(qr_export_entry_points target)
     # Only VSTPluginMain and its older name `main` leave the shared object.

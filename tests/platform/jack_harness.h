@@ -1,10 +1,8 @@
 #pragma once
-// A private JACK server (`jackd -d dummy`) and a small JACK MIDI receiver, so tests can watch
-// real messages arrive without hardware.
+// A private JACK server (`jackd -d dummy`) and the JACK MIDI receiver, so tests can watch real
+// messages arrive without hardware.
 
-#include <jack/jack.h>
-#include <jack/midiport.h>
-#include <jack/ringbuffer.h>
+#include "platform/linux/jack_midi_receiver.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -174,80 +172,17 @@ class JackServer {
     pid_t pid = -1;
 };
 
-using Message = std::vector<unsigned char>;
+using Message = qr::JackMidiReceiver::Message;
 
-// A JACK client with one MIDI input port; its process callback copies every event into a
-// lock-free queue that the test thread reads.
-class MidiReceiver {
+// The shared receiver under the names the tests read best: opening fails on a taken name.
+class MidiReceiver : public qr::JackMidiReceiver {
   public:
-    MidiReceiver() = default;
-    MidiReceiver(const MidiReceiver&) = delete;
-    MidiReceiver& operator=(const MidiReceiver&) = delete;
-    ~MidiReceiver() {
-        if (client) jack_client_close(client);
-        if (queue) jack_ringbuffer_free(queue);
-    }
-
     bool open(const std::string& clientName, const std::string& portName) {
-        queue = jack_ringbuffer_create(1 << 18);
-        client = jack_client_open(clientName.c_str(),
-                                  static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
-                                  nullptr);
-        if (!client) return false;
-        port = jack_port_register(client, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput,
-                                  0);
-        return port && jack_set_process_callback(client, &MidiReceiver::process, this) == 0 &&
-               jack_activate(client) == 0;
+        return JackMidiReceiver::open(clientName, portName, true).empty();
     }
-
-    std::string portName() const { return jack_port_name(port); }
-
-    // Everything received so far, once `count` messages are there or the time is up.
     std::vector<Message> waitFor(std::size_t count, std::chrono::milliseconds timeout = 5s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            collect();
-            if (received.size() >= count || std::chrono::steady_clock::now() > deadline) break;
-            std::this_thread::sleep_for(2ms);
-        }
-        std::vector<Message> out;
-        out.swap(received);
-        return out;
+        return take(count, timeout);
     }
-
-  private:
-    static int process(jack_nframes_t frames, void* self) {
-        auto* receiver = static_cast<MidiReceiver*>(self);
-        void* buffer = jack_port_get_buffer(receiver->port, frames);
-        const jack_nframes_t count = jack_midi_get_event_count(buffer);
-        for (jack_nframes_t i = 0; i < count; ++i) {
-            jack_midi_event_t event;
-            if (jack_midi_event_get(&event, buffer, i) != 0 || event.size > 255) continue;
-            const unsigned char size = static_cast<unsigned char>(event.size);
-            if (jack_ringbuffer_write_space(receiver->queue) < 1u + size) break;
-            jack_ringbuffer_write(receiver->queue, reinterpret_cast<const char*>(&size), 1);
-            jack_ringbuffer_write(receiver->queue, reinterpret_cast<const char*>(event.buffer),
-                                  size);
-        }
-        return 0;
-    }
-
-    void collect() {
-        unsigned char size = 0;
-        while (jack_ringbuffer_read_space(queue) >= 1 &&
-               jack_ringbuffer_peek(queue, reinterpret_cast<char*>(&size), 1) == 1 &&
-               jack_ringbuffer_read_space(queue) >= 1u + size) {
-            jack_ringbuffer_read_advance(queue, 1);
-            Message message(size);
-            jack_ringbuffer_read(queue, reinterpret_cast<char*>(message.data()), size);
-            received.push_back(std::move(message));
-        }
-    }
-
-    jack_client_t* client = nullptr;
-    jack_port_t* port = nullptr;
-    jack_ringbuffer_t* queue = nullptr;
-    std::vector<Message> received;
 };
 
 // Everything written to file descriptor 2 while it lives.

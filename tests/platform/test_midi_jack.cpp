@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <cstdlib>
@@ -265,6 +266,35 @@ TEST_F(MidiOverJack, BadIdsAndArgumentsFail) {
 
     EXPECT_EQ(midiOutShortMsg(nullptr, 0x7F18B1), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(midiOutClose(nullptr), MMSYSERR_INVALHANDLE);
+}
+
+// A device number means the port its caller counted: a port that goes away afterwards neither
+// shifts the numbers of the others nor hands its number to a different port.
+TEST_F(MidiOverJack, DeviceNumbersKeepTheMeaningOfTheLastCount) {
+    auto leaving = std::make_unique<MidiReceiver>();
+    MidiReceiver staying;
+    ASSERT_TRUE(leaving->open("qr-leaving", "events in"));
+    ASSERT_TRUE(staying.open("qr-staying", "events in"));
+    const std::string leavingName = leaving->portName();
+    std::vector<std::string> counted = deviceNames();
+    const auto idOf = [&](const std::string& name) {
+        return static_cast<UINT>(std::find(counted.begin(), counted.end(), name) - counted.begin());
+    };
+    const UINT leavingId = idOf(leavingName), stayingId = idOf(staying.portName());
+    ASSERT_LT(leavingId, counted.size());
+    ASSERT_LT(stayingId, counted.size());
+
+    leaving.reset();
+    ScopedHandle port;
+    EXPECT_EQ(midiOutOpen(&port.handle, leavingId, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    ASSERT_EQ(midiOutOpen(&port.handle, stayingId, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutShortMsg(port.handle, MidiOutDevice::controlChangeMessage(0, 42)),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(port.close(), MMSYSERR_NOERROR);
+    EXPECT_EQ(staying.waitFor(1), (std::vector<Message>{{0xB1, 24, 42}}));
+
+    counted = deviceNames();
+    EXPECT_EQ(std::count(counted.begin(), counted.end(), leavingName), 0);
 }
 
 TEST_F(MidiOverJack, TwoHandlesOnTwoThreadsKeepTheirStreams) {
