@@ -25,29 +25,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-passed=0
-failed=0
-failures=()
-
-step() {
-  local name=$1
-  shift
-  echo
-  echo "=== $name"
-  local start=$SECONDS
-  "$@"
-  local status=$?
-  if [ "$status" -eq 0 ]; then
-    passed=$((passed + 1))
-    echo "=== $name: passed ($((SECONDS - start)) s)"
-  else
-    failed=$((failed + 1))
-    failures+=("$name")
-    echo "=== $name: FAILED ($((SECONDS - start)) s)"
-  fi
-  # A failed build leaves nothing to run.
-  return "$status"
-}
+source "$root/scripts/steps.sh"
 
 configure() {
   local dir=$1
@@ -111,9 +89,4 @@ if [ "$only" != asan ]; then
   fi
 fi
 
-echo
-if [ "$failed" -gt 0 ]; then
-  echo "Failed: ${failures[*]}"
-fi
-echo "sanitizer steps: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+steps_summary "sanitizer steps"

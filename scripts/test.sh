@@ -8,32 +8,7 @@ root=$(pwd)
 
 "$root/scripts/setup-debian.sh" || { echo "setup failed"; exit 1; }
 
-passed=0
-failed=0
-skipped=0
-failures=()
-
-step() {
-  local name=$1
-  shift
-  echo
-  echo "=== $name"
-  local start=$SECONDS
-  "$@"
-  local status=$?
-  if [ "$status" -eq 0 ]; then
-    passed=$((passed + 1))
-    echo "=== $name: passed ($((SECONDS - start)) s)"
-  elif [ "$status" -eq 77 ]; then
-    skipped=$((skipped + 1))
-    echo "=== $name: skipped ($((SECONDS - start)) s)"
-  else
-    failed=$((failed + 1))
-    failures+=("$name")
-    echo "=== $name: FAILED ($((SECONDS - start)) s)"
-  fi
-  return 0
-}
+source "$root/scripts/steps.sh"
 
 build_preset() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
@@ -72,9 +47,4 @@ step "sanitizers (AddressSanitizer + UBSan on every suite, ThreadSanitizer on th
   "$root/scripts/sanitize.sh"
 step "fuzzing the effect record for a minute (libFuzzer)" "$root/scripts/fuzz.sh" 60
 
-echo
-if [ "$failed" -gt 0 ]; then
-  echo "Failed: ${failures[*]}"
-fi
-echo "suites: $passed passed, $failed failed, $skipped skipped"
-[ "$failed" -eq 0 ]
+steps_summary "suites"
