@@ -2,12 +2,14 @@
 // can be told to fail at its entry point in the ways careless plug-ins do.
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "vst/aeffect.h"
 
@@ -36,8 +38,37 @@ std::atomic<int> liveEffects{0};
 std::mutex answersLock;
 std::map<int, VstIntPtr> answers; // last answer of the host per opcode
 std::mutex processLock;
-// Called through a volatile pointer, so the compiler cannot drop the allocation.
-void* (*volatile allocate)(std::size_t) = std::malloc;
+// Kept where the compiler must store it, so the allocation cannot be dropped.
+void* volatile lastAllocation = nullptr;
+
+// While the fake takes its lock in the process call, a second thread holds that lock most of
+// the time, so the call really waits for it, as it would behind a busy thread of a host.
+class LockHolder {
+  public:
+    ~LockHolder() { stop(); }
+    void start() {
+        if (thread.joinable()) return;
+        stopping = false;
+        thread = std::thread([this] {
+            while (!stopping) {
+                {
+                    std::lock_guard guard(processLock);
+                    std::this_thread::sleep_for(std::chrono::microseconds(300));
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(30));
+            }
+        });
+    }
+    void stop() {
+        stopping = true;
+        if (thread.joinable()) thread.join();
+    }
+
+  private:
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+};
+LockHolder lockHolder;
 
 struct FakeEffect {
     AEffect record{};
@@ -95,7 +126,10 @@ void VSTCALLBACK processReplacing(AEffect*, float** inputs, float** outputs, Vst
 
 // The clean pass-through and its faulty variants.
 void VSTCALLBACK processChecked(AEffect*, float** inputs, float** outputs, VstInt32 frames) {
-    if (mode == kAllocates) std::free(allocate(64 + static_cast<std::size_t>(frames)));
+    if (mode == kAllocates) {
+        lastAllocation = std::malloc(64 + static_cast<std::size_t>(frames));
+        std::free(lastAllocation);
+    }
     std::unique_lock<std::mutex> guard(processLock, std::defer_lock);
     if (mode == kLocks) guard.lock();
     for (int c = 0; c < 2; ++c)
@@ -150,6 +184,10 @@ PLUGIN_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
 
 PLUGIN_EXPORT void qrFakeSetMode(int newMode) {
     mode = newMode;
+    if (newMode == kLocks)
+        lockHolder.start();
+    else
+        lockHolder.stop();
 }
 PLUGIN_EXPORT int qrFakeLiveEffects() {
     return liveEffects;

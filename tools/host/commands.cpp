@@ -160,7 +160,7 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> all = [] {
         std::vector<Command> table = commandTable;
         const auto& window = editorCommands();
-        table.insert(table.end() - 1, window.begin(), window.end());  // "help" stays last
+        table.insert(table.end() - 1, window.begin(), window.end()); // "help" stays last
         const auto& validate = validateCommands();
         table.insert(table.end() - 1, validate.begin(), validate.end());
         return table;

@@ -25,7 +25,8 @@ ERect editorRect(const LoadedPlugin& plugin) {
 // "IDX=VALUE" into its two parts; UsageError otherwise.
 std::pair<std::string, float> splitAssignment(const std::string& text) {
     const auto equals = text.find('=');
-    const auto value = equals == std::string::npos ? std::nullopt : parseFloat(text.substr(equals + 1));
+    const auto value =
+        equals == std::string::npos ? std::nullopt : parseFloat(text.substr(equals + 1));
     if (!value) throw UsageError("expected IDX=VALUE, not \"" + text + "\"");
     return {text.substr(0, equals), *value};
 }
@@ -61,7 +62,8 @@ int commandWindow(const Arguments& arguments, Streams& io) {
         io.err << "the plug-in has no editor\n";
         return kExitCheckFailed;
     }
-    for (const auto& [index, value] : changes) plugin->setParameter(parameterIndex(*plugin, index), value);
+    for (const auto& [index, value] : changes)
+        plugin->setParameter(parameterIndex(*plugin, index), value);
 
     ERect rect = editorRect(*plugin);
     auto window = platform::HostWindow::create("qrhost: " + plugin->identity().effectName,
@@ -91,8 +93,8 @@ int commandWindow(const Arguments& arguments, Streams& io) {
             io.out << "window size: " << rect.right - rect.left << " x " << rect.bottom - rect.top
                    << std::endl;
         }
-        if (seconds > 0 && std::chrono::steady_clock::now() - start >
-                               std::chrono::duration<double>(seconds))
+        if (seconds > 0 &&
+            std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(15));
     }
@@ -103,7 +105,7 @@ int commandWindow(const Arguments& arguments, Streams& io) {
 
 // Our own plug-in, built into the host, with its window open offscreen.
 class OffscreenEditor {
-public:
+  public:
     OffscreenEditor() {
         effect = createEffectInstance(&HostCallbacks::callback);
         if (!effect) throw HostError("the plug-in could not be created");

@@ -9,7 +9,7 @@ void qrhost_path_end(std::uint64_t out[4]);
 
 namespace qrhost {
 
-bool pathCountingAvailable(std::string&) {
+bool pathCountingAvailable(const void*, std::string&) {
     return true;
 }
 

@@ -4,7 +4,7 @@
 
 namespace qrhost {
 
-bool pathCountingAvailable(std::string& whyNot) {
+bool pathCountingAvailable(const void*, std::string& whyNot) {
     whyNot = QR_PATH_COUNTING_UNAVAILABLE;
     return false;
 }

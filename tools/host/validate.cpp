@@ -974,7 +974,8 @@ class Validator {
 
     void checkAudioPath() {
         std::string whyNot;
-        if (!pathCountingAvailable(whyNot)) return report(Outcome::Skip, whyNot);
+        if (!pathCountingAvailable(reinterpret_cast<const void*>(entry), whyNot))
+            return report(Outcome::Skip, whyNot);
         Instance instance(entry);
         void* parent = nullptr;
         std::string noWindow;

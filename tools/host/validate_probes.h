@@ -40,8 +40,9 @@ struct PathCounts {
     std::uint64_t total() const { return allocations + frees + lockWaits + systemCalls; }
 };
 
-// Counting on the calling thread only; true when this build can count at all, else `whyNot`.
-bool pathCountingAvailable(std::string& whyNot);
+// Counting on the calling thread only; true when this build can count the calls of the plug-in
+// whose code is at `pluginCode`, else `whyNot`.
+bool pathCountingAvailable(const void* pluginCode, std::string& whyNot);
 void beginPathCounting();
 PathCounts endPathCounting();
 
