@@ -77,6 +77,20 @@ TEST_F(ValidatorOnFake, CleanPassThroughFailsNothing) {
     EXPECT_NE(log.find("summary: "), std::string::npos) << log;
 }
 
+TEST_F(ValidatorOnFake, OnlyRunsTheChecksNamedInItsList) {
+    setMode(kPassThrough);
+    std::ostringstream out;
+    qrhost::ValidateOptions options;
+    options.quick = true;
+    options.only = "identity,,192000";
+    std::vector<std::string> names;
+    for (const CheckResult& result :
+         qrhost::runValidation(host_tests::fakePluginPath(), options, out))
+        names.push_back(result.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"identity", "audio 192000 Hz 32-bit",
+                                               "audio 192000 Hz 64-bit"}));
+}
+
 TEST_F(ValidatorOnFake, AudioPathFaultsAreCounted) {
     auto results = validate(kAllocates);
     if (!countingAvailable(results)) GTEST_SKIP() << find(results, "audio path").figures;

@@ -18,7 +18,8 @@ struct CheckResult {
 
 struct ValidateOptions {
     bool quick = false; // fewer cycles and shorter runs, for tests
-    std::string only;   // when set, only the checks whose names contain it
+    std::string
+        only; // when set, only the checks whose names contain one of its comma-separated parts
 };
 
 // Loads the plug-in file once and runs every check on instances from its entry point,
