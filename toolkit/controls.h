@@ -127,6 +127,8 @@ class COnOffButton : public CControl {
 
     void draw(toolkit::DrawContext& context) override;
     CMouseResult onMouseDown(CPoint where, long buttons) override;
+    // Kept as given; a switch draws and behaves the same in every style.
+    std::int32_t getStyle() const { return style; }
 
   private:
     std::int32_t style;
