@@ -710,13 +710,16 @@ class Validator {
         verdict(all.exact(), "blocks 1, 7, 64, 512, 4096, 8192: " + describeAudio(all) + blocks);
     }
 
-    // The audio thread sets one gain before every 32-frame sub-block, paced like a real
-    // device; the main thread gives the open window its idle time meanwhile.
-    std::vector<GainStep> automate(Instance& instance, std::function<void()> idle,
-                                   AudioStats& stats) {
-        AudioRunner<float> runner(*instance.record, kAutomationBlock);
+    // How the automation's audio thread keeps time: like a real device, or a millisecond's
+    // rest every eight blocks, which only lets the window thread keep up.
+    enum class Pacing { RealTime, Brisk };
+
+    // The audio thread sets one gain before every 32-frame sub-block; the calling thread gives
+    // the open window its idle time meanwhile. Returns the steps, in the order they were set.
+    std::vector<GainStep> runAutomation(AEffect& record, const std::function<void()>& idle,
+                                        AudioStats& stats, Pacing pacing) {
+        AudioRunner<float> runner(record, kAutomationBlock);
         if (!runner.supported()) throw HostError("no 32-bit process entry");
-        instance.resume(kAutomationRate, kAutomationBlock);
         const std::int64_t totalFrames =
             static_cast<std::int64_t>(kAutomationRate * (options.quick ? 0.5 : 2.0));
         std::vector<GainStep> steps;
@@ -727,23 +730,35 @@ class Validator {
             const auto started = Clock::now();
             std::int64_t frame = 0;
             for (const GainStep& step : steps) {
-                instance.set(step.index, step.value);
-                stats.add(runner.run(*instance.record, frame, kSubBlock));
+                record.setParameter(&record, step.index, step.value);
+                stats.add(runner.run(record, frame, kSubBlock));
                 frame += kSubBlock;
-                if (frame % kAutomationBlock == 0)
+                if (pacing == Pacing::RealTime && frame % kAutomationBlock == 0)
                     std::this_thread::sleep_until(
                         started +
                         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                             static_cast<double>(frame) / kAutomationRate)));
+                else if (pacing == Pacing::Brisk && frame % (kAutomationBlock * 8) == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             done = true;
         });
+        const auto idleEvery = std::chrono::milliseconds(pacing == Pacing::RealTime ? 10 : 5);
         while (!done.load()) {
             idle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(idleEvery);
         }
         audio.join();
         idle();
+        return steps;
+    }
+
+    // The automation run on a loaded instance, resumed for it and paced like a real device (an
+    // error leaves the suspending to the instance).
+    std::vector<GainStep> automate(Instance& instance, const std::function<void()>& idle,
+                                   AudioStats& stats) {
+        instance.resume(kAutomationRate, kAutomationBlock);
+        auto steps = runAutomation(*instance.record, idle, stats, Pacing::RealTime);
         instance.suspend();
         return steps;
     }
@@ -832,9 +847,9 @@ class Validator {
         auto* editor = dynamic_cast<MidiRemoteEditor*>(effect->getEditor());
         if (editor && record->dispatcher(record, effEditOpen, 0, 0, nullptr, 0.0f)) {
             AudioStats twinStats;
-            automateRecord(
-                record, [&] { record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0.0f); },
-                twinStats);
+            runAutomation(
+                *record, [&] { record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0.0f); },
+                twinStats, Pacing::Brisk);
             for (int channel = 0; channel < kNumGainChannels; ++channel) {
                 const float shown = editor->getKnob(channel)->getValue();
                 const float wanted = last[static_cast<std::size_t>(channel)];
@@ -1027,32 +1042,6 @@ class Validator {
                 << all.path.allocations << " allocations, " << all.path.frees << " frees, "
                 << all.path.lockWaits << " lock waits, " << all.path.systemCalls << " system calls";
         verdict(all.path.total() == 0 && calls > 0, figures.str());
-    }
-
-    // The built-in copy's automation run: the same steps as automate(), through its record.
-    void automateRecord(AEffect* record, std::function<void()> idle, AudioStats& stats) {
-        AudioRunner<float> runner(*record, kAutomationBlock);
-        const std::int64_t totalFrames =
-            static_cast<std::int64_t>(kAutomationRate * (options.quick ? 0.5 : 2.0));
-        std::atomic<bool> done{false};
-        std::thread audio([&] {
-            std::int64_t frame = 0;
-            for (std::int64_t i = 0; i < totalFrames / kSubBlock; ++i) {
-                const GainStep step = gainStep(static_cast<std::uint64_t>(i));
-                record->setParameter(record, step.index, step.value);
-                stats.add(runner.run(*record, frame, kSubBlock));
-                frame += kSubBlock;
-                if (frame % (kAutomationBlock * 8) == 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            done = true;
-        });
-        while (!done.load()) {
-            idle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        audio.join();
-        idle();
     }
 
     std::string path;
