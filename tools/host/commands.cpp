@@ -214,8 +214,11 @@ int runCommandLine(const std::vector<std::string>& arguments, Streams& io) {
     return kExitUsage;
 }
 
-std::optional<std::int64_t> parseInteger(const std::string& text) {
-    std::int64_t value = 0;
+namespace {
+
+// The whole text as one number, an explicit '+' allowed; nothing before or after it.
+template <typename Number> std::optional<Number> parseNumber(const std::string& text) {
+    Number value{};
     const char* first = text.data();
     const char* last = first + text.size();
     if (first != last && *first == '+') ++first;
@@ -224,14 +227,14 @@ std::optional<std::int64_t> parseInteger(const std::string& text) {
     return value;
 }
 
+} // namespace
+
+std::optional<std::int64_t> parseInteger(const std::string& text) {
+    return parseNumber<std::int64_t>(text);
+}
+
 std::optional<float> parseFloat(const std::string& text) {
-    float value = 0.0f;
-    const char* first = text.data();
-    const char* last = first + text.size();
-    if (first != last && *first == '+') ++first;
-    const auto [end, error] = std::from_chars(first, last, value);
-    if (error != std::errc() || end != last || first == last) return std::nullopt;
-    return value;
+    return parseNumber<float>(text);
 }
 
 std::string formatFloat(float value) {
