@@ -26,104 +26,109 @@ inline void count(Kind kind) {
     if (counting) ++counters[kind];
 }
 
+// Every counted call, once: what it counts as, its signature, and how it passes its arguments on.
+// clang-format off
+#define QR_COUNTED_CALLS(X) \
+    /* The C runtime. */ \
+    X(kAllocation, void*, __cdecl, malloc, (size_t size), (size)) \
+    X(kAllocation, void*, __cdecl, calloc, (size_t n, size_t size), (n, size)) \
+    X(kAllocation, void*, __cdecl, realloc, (void* p, size_t size), (p, size)) \
+    X(kAllocation, char*, __cdecl, _strdup, (const char* text), (text)) \
+    X(kFree, void, __cdecl, free, (void* p), (p)) \
+    X(kSystemCall, size_t, __cdecl, fwrite, (const void* p, size_t size, size_t n, FILE* f), \
+      (p, size, n, f)) \
+    X(kSystemCall, int, __cdecl, fputs, (const char* text, FILE* f), (text, f)) \
+    X(kSystemCall, int, __cdecl, fputc, (int c, FILE* f), (c, f)) \
+    X(kSystemCall, int, __cdecl, vfprintf, (FILE * f, const char* format, va_list list), \
+      (f, format, list)) \
+    X(kSystemCall, uintptr_t, __cdecl, _beginthreadex, \
+      (void* security, unsigned stack, unsigned(__stdcall* start)(void*), void* argument, \
+       unsigned flags, unsigned* id), \
+      (security, stack, start, argument, flags, id)) \
+    /* The heap. */ \
+    X(kAllocation, LPVOID, WINAPI, HeapAlloc, (HANDLE heap, DWORD flags, SIZE_T size), \
+      (heap, flags, size)) \
+    X(kAllocation, LPVOID, WINAPI, HeapReAlloc, (HANDLE heap, DWORD flags, LPVOID p, SIZE_T size), \
+      (heap, flags, p, size)) \
+    X(kFree, BOOL, WINAPI, HeapFree, (HANDLE heap, DWORD flags, LPVOID p), (heap, flags, p)) \
+    X(kFree, HLOCAL, WINAPI, LocalFree, (HLOCAL p), (p)) \
+    X(kAllocation, LPVOID, WINAPI, VirtualAlloc, \
+      (LPVOID at, SIZE_T size, DWORD type, DWORD protect), \
+      (at, size, type, protect)) \
+    /* Waiting. */ \
+    X(kLockWait, void, WINAPI, EnterCriticalSection, (LPCRITICAL_SECTION section), (section)) \
+    X(kLockWait, void, WINAPI, AcquireSRWLockExclusive, (PSRWLOCK lock), (lock)) \
+    X(kLockWait, void, WINAPI, AcquireSRWLockShared, (PSRWLOCK lock), (lock)) \
+    X(kLockWait, DWORD, WINAPI, WaitForSingleObject, (HANDLE object, DWORD ms), (object, ms)) \
+    X(kLockWait, DWORD, WINAPI, WaitForSingleObjectEx, (HANDLE object, DWORD ms, BOOL alert), \
+      (object, ms, alert)) \
+    X(kLockWait, DWORD, WINAPI, WaitForMultipleObjects, \
+      (DWORD n, const HANDLE* objects, BOOL all, DWORD ms), \
+      (n, objects, all, ms)) \
+    X(kLockWait, BOOL, WINAPI, SleepConditionVariableCS, \
+      (PCONDITION_VARIABLE condition, PCRITICAL_SECTION section, DWORD ms), \
+      (condition, section, ms)) \
+    X(kLockWait, BOOL, WINAPI, SleepConditionVariableSRW, \
+      (PCONDITION_VARIABLE condition, PSRWLOCK lock, DWORD ms, ULONG flags), \
+      (condition, lock, ms, flags)) \
+    /* Into the kernel, or to another thread or process. */ \
+    X(kSystemCall, void, WINAPI, Sleep, (DWORD ms), (ms)) \
+    X(kSystemCall, DWORD, WINAPI, SleepEx, (DWORD ms, BOOL alert), (ms, alert)) \
+    X(kSystemCall, BOOL, WINAPI, SwitchToThread, (), ()) \
+    X(kSystemCall, BOOL, WINAPI, SetEvent, (HANDLE event), (event)) \
+    X(kSystemCall, BOOL, WINAPI, ResetEvent, (HANDLE event), (event)) \
+    X(kSystemCall, BOOL, WINAPI, ReleaseSemaphore, (HANDLE s, LONG n, LPLONG previous), \
+      (s, n, previous)) \
+    X(kSystemCall, HANDLE, WINAPI, CreateEventA, \
+      (LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL initial, LPCSTR name), \
+      (security, manual, initial, name)) \
+    X(kSystemCall, HANDLE, WINAPI, CreateSemaphoreA, \
+      (LPSECURITY_ATTRIBUTES security, LONG initial, LONG maximum, LPCSTR name), \
+      (security, initial, maximum, name)) \
+    X(kSystemCall, BOOL, WINAPI, CloseHandle, (HANDLE object), (object)) \
+    X(kSystemCall, BOOL, WINAPI, DuplicateHandle, \
+      (HANDLE fromProcess, HANDLE from, HANDLE toProcess, LPHANDLE to, DWORD access, \
+       BOOL inherit, DWORD options), \
+      (fromProcess, from, toProcess, to, access, inherit, options)) \
+    X(kSystemCall, BOOL, WINAPI, VirtualProtect, \
+      (LPVOID at, SIZE_T size, DWORD protect, PDWORD old), \
+      (at, size, protect, old)) \
+    X(kSystemCall, SIZE_T, WINAPI, VirtualQuery, \
+      (LPCVOID at, PMEMORY_BASIC_INFORMATION info, SIZE_T size), \
+      (at, info, size)) \
+    X(kSystemCall, HMODULE, WINAPI, LoadLibraryW, (LPCWSTR name), (name)) \
+    X(kSystemCall, HRSRC, WINAPI, FindResourceW, (HMODULE module, LPCWSTR name, LPCWSTR type), \
+      (module, name, type)) \
+    X(kSystemCall, HGLOBAL, WINAPI, LoadResource, (HMODULE module, HRSRC resource), \
+      (module, resource)) \
+    X(kSystemCall, void, WINAPI, OutputDebugStringA, (LPCSTR text), (text)) \
+    X(kSystemCall, DWORD, WINAPI, SuspendThread, (HANDLE thread), (thread)) \
+    X(kSystemCall, DWORD, WINAPI, ResumeThread, (HANDLE thread), (thread)) \
+    X(kSystemCall, BOOL, WINAPI, SetThreadPriority, (HANDLE thread, int priority), \
+      (thread, priority)) \
+    X(kSystemCall, BOOL, WINAPI, InvalidateRect, (HWND window, const RECT* rect, BOOL erase), \
+      (window, rect, erase)) \
+    X(kSystemCall, BOOL, WINAPI, PostMessageW, (HWND window, UINT message, WPARAM w, LPARAM l), \
+      (window, message, w, l)) \
+    X(kSystemCall, LRESULT, WINAPI, SendMessageW, (HWND window, UINT message, WPARAM w, LPARAM l), \
+      (window, message, w, l)) \
+    X(kSystemCall, MMRESULT, WINAPI, midiOutShortMsg, (HMIDIOUT out, DWORD message), \
+      (out, message)) \
+    X(kSystemCall, MMRESULT, WINAPI, midiOutOpen, \
+      (LPHMIDIOUT out, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags), \
+      (out, id, callback, instance, flags)) \
+    X(kSystemCall, MMRESULT, WINAPI, midiOutClose, (HMIDIOUT out), (out))
+// clang-format on
+
 // One wrapper per call: `original_<name>` keeps where the import table pointed before.
-#define QR_COUNTED(kind, ret, conv, name, params, args)                                            \
+#define QR_WRAPPER(kind, ret, conv, name, params, args)                                            \
     ret(conv* original_##name) params = nullptr;                                                   \
     ret conv counted_##name params {                                                               \
         count(kind);                                                                               \
         return original_##name args;                                                               \
     }
-
-// The C runtime.
-QR_COUNTED(kAllocation, void*, __cdecl, malloc, (size_t size), (size))
-QR_COUNTED(kAllocation, void*, __cdecl, calloc, (size_t n, size_t size), (n, size))
-QR_COUNTED(kAllocation, void*, __cdecl, realloc, (void* p, size_t size), (p, size))
-QR_COUNTED(kAllocation, char*, __cdecl, _strdup, (const char* text), (text))
-QR_COUNTED(kFree, void, __cdecl, free, (void* p), (p))
-QR_COUNTED(kSystemCall, size_t, __cdecl, fwrite, (const void* p, size_t size, size_t n, FILE* f),
-           (p, size, n, f))
-QR_COUNTED(kSystemCall, int, __cdecl, fputs, (const char* text, FILE* f), (text, f))
-QR_COUNTED(kSystemCall, int, __cdecl, fputc, (int c, FILE* f), (c, f))
-QR_COUNTED(kSystemCall, int, __cdecl, vfprintf, (FILE * f, const char* format, va_list list),
-           (f, format, list))
-QR_COUNTED(kSystemCall, uintptr_t, __cdecl, _beginthreadex,
-           (void* security, unsigned stack, unsigned(__stdcall* start)(void*), void* argument,
-            unsigned flags, unsigned* id),
-           (security, stack, start, argument, flags, id))
-
-// The heap.
-QR_COUNTED(kAllocation, LPVOID, WINAPI, HeapAlloc, (HANDLE heap, DWORD flags, SIZE_T size),
-           (heap, flags, size))
-QR_COUNTED(kAllocation, LPVOID, WINAPI, HeapReAlloc,
-           (HANDLE heap, DWORD flags, LPVOID p, SIZE_T size), (heap, flags, p, size))
-QR_COUNTED(kFree, BOOL, WINAPI, HeapFree, (HANDLE heap, DWORD flags, LPVOID p), (heap, flags, p))
-QR_COUNTED(kFree, HLOCAL, WINAPI, LocalFree, (HLOCAL p), (p))
-QR_COUNTED(kAllocation, LPVOID, WINAPI, VirtualAlloc,
-           (LPVOID at, SIZE_T size, DWORD type, DWORD protect), (at, size, type, protect))
-
-// Waiting.
-QR_COUNTED(kLockWait, void, WINAPI, EnterCriticalSection, (LPCRITICAL_SECTION section), (section))
-QR_COUNTED(kLockWait, void, WINAPI, AcquireSRWLockExclusive, (PSRWLOCK lock), (lock))
-QR_COUNTED(kLockWait, void, WINAPI, AcquireSRWLockShared, (PSRWLOCK lock), (lock))
-QR_COUNTED(kLockWait, DWORD, WINAPI, WaitForSingleObject, (HANDLE object, DWORD ms), (object, ms))
-QR_COUNTED(kLockWait, DWORD, WINAPI, WaitForSingleObjectEx, (HANDLE object, DWORD ms, BOOL alert),
-           (object, ms, alert))
-QR_COUNTED(kLockWait, DWORD, WINAPI, WaitForMultipleObjects,
-           (DWORD n, const HANDLE* objects, BOOL all, DWORD ms), (n, objects, all, ms))
-QR_COUNTED(kLockWait, BOOL, WINAPI, SleepConditionVariableCS,
-           (PCONDITION_VARIABLE condition, PCRITICAL_SECTION section, DWORD ms),
-           (condition, section, ms))
-QR_COUNTED(kLockWait, BOOL, WINAPI, SleepConditionVariableSRW,
-           (PCONDITION_VARIABLE condition, PSRWLOCK lock, DWORD ms, ULONG flags),
-           (condition, lock, ms, flags))
-
-// Into the kernel, or to another thread or process.
-QR_COUNTED(kSystemCall, void, WINAPI, Sleep, (DWORD ms), (ms))
-QR_COUNTED(kSystemCall, DWORD, WINAPI, SleepEx, (DWORD ms, BOOL alert), (ms, alert))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, SwitchToThread, (), ())
-QR_COUNTED(kSystemCall, BOOL, WINAPI, SetEvent, (HANDLE event), (event))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, ResetEvent, (HANDLE event), (event))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, ReleaseSemaphore, (HANDLE s, LONG n, LPLONG previous),
-           (s, n, previous))
-QR_COUNTED(kSystemCall, HANDLE, WINAPI, CreateEventA,
-           (LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL initial, LPCSTR name),
-           (security, manual, initial, name))
-QR_COUNTED(kSystemCall, HANDLE, WINAPI, CreateSemaphoreA,
-           (LPSECURITY_ATTRIBUTES security, LONG initial, LONG maximum, LPCSTR name),
-           (security, initial, maximum, name))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, CloseHandle, (HANDLE object), (object))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, DuplicateHandle,
-           (HANDLE fromProcess, HANDLE from, HANDLE toProcess, LPHANDLE to, DWORD access,
-            BOOL inherit, DWORD options),
-           (fromProcess, from, toProcess, to, access, inherit, options))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, VirtualProtect,
-           (LPVOID at, SIZE_T size, DWORD protect, PDWORD old), (at, size, protect, old))
-QR_COUNTED(kSystemCall, SIZE_T, WINAPI, VirtualQuery,
-           (LPCVOID at, PMEMORY_BASIC_INFORMATION info, SIZE_T size), (at, info, size))
-QR_COUNTED(kSystemCall, HMODULE, WINAPI, LoadLibraryW, (LPCWSTR name), (name))
-QR_COUNTED(kSystemCall, HRSRC, WINAPI, FindResourceW, (HMODULE module, LPCWSTR name, LPCWSTR type),
-           (module, name, type))
-QR_COUNTED(kSystemCall, HGLOBAL, WINAPI, LoadResource, (HMODULE module, HRSRC resource),
-           (module, resource))
-QR_COUNTED(kSystemCall, void, WINAPI, OutputDebugStringA, (LPCSTR text), (text))
-QR_COUNTED(kSystemCall, DWORD, WINAPI, SuspendThread, (HANDLE thread), (thread))
-QR_COUNTED(kSystemCall, DWORD, WINAPI, ResumeThread, (HANDLE thread), (thread))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, SetThreadPriority, (HANDLE thread, int priority),
-           (thread, priority))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, InvalidateRect, (HWND window, const RECT* rect, BOOL erase),
-           (window, rect, erase))
-QR_COUNTED(kSystemCall, BOOL, WINAPI, PostMessageW, (HWND window, UINT message, WPARAM w, LPARAM l),
-           (window, message, w, l))
-QR_COUNTED(kSystemCall, LRESULT, WINAPI, SendMessageW,
-           (HWND window, UINT message, WPARAM w, LPARAM l), (window, message, w, l))
-QR_COUNTED(kSystemCall, MMRESULT, WINAPI, midiOutShortMsg, (HMIDIOUT out, DWORD message),
-           (out, message))
-QR_COUNTED(kSystemCall, MMRESULT, WINAPI, midiOutOpen,
-           (LPHMIDIOUT out, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags),
-           (out, id, callback, instance, flags))
-QR_COUNTED(kSystemCall, MMRESULT, WINAPI, midiOutClose, (HMIDIOUT out), (out))
-
-#undef QR_COUNTED
+QR_COUNTED_CALLS(QR_WRAPPER)
+#undef QR_WRAPPER
 
 struct CountedImport {
     const char* name;
@@ -131,63 +136,12 @@ struct CountedImport {
     void** original;
 };
 
-#define QR_IMPORT(name)                                                                            \
-    CountedImport {                                                                                \
-#name, reinterpret_cast < void*>(&counted_##name),                                         \
-            reinterpret_cast < void**>(&original_##name)                                           \
-    }
-
-const CountedImport kImports[] = {
-    QR_IMPORT(malloc),
-    QR_IMPORT(calloc),
-    QR_IMPORT(realloc),
-    QR_IMPORT(_strdup),
-    QR_IMPORT(free),
-    QR_IMPORT(fwrite),
-    QR_IMPORT(fputs),
-    QR_IMPORT(fputc),
-    QR_IMPORT(vfprintf),
-    QR_IMPORT(_beginthreadex),
-    QR_IMPORT(HeapAlloc),
-    QR_IMPORT(HeapReAlloc),
-    QR_IMPORT(HeapFree),
-    QR_IMPORT(LocalFree),
-    QR_IMPORT(VirtualAlloc),
-    QR_IMPORT(EnterCriticalSection),
-    QR_IMPORT(AcquireSRWLockExclusive),
-    QR_IMPORT(AcquireSRWLockShared),
-    QR_IMPORT(WaitForSingleObject),
-    QR_IMPORT(WaitForSingleObjectEx),
-    QR_IMPORT(WaitForMultipleObjects),
-    QR_IMPORT(SleepConditionVariableCS),
-    QR_IMPORT(SleepConditionVariableSRW),
-    QR_IMPORT(Sleep),
-    QR_IMPORT(SleepEx),
-    QR_IMPORT(SwitchToThread),
-    QR_IMPORT(SetEvent),
-    QR_IMPORT(ResetEvent),
-    QR_IMPORT(ReleaseSemaphore),
-    QR_IMPORT(CreateEventA),
-    QR_IMPORT(CreateSemaphoreA),
-    QR_IMPORT(CloseHandle),
-    QR_IMPORT(DuplicateHandle),
-    QR_IMPORT(VirtualProtect),
-    QR_IMPORT(VirtualQuery),
-    QR_IMPORT(LoadLibraryW),
-    QR_IMPORT(FindResourceW),
-    QR_IMPORT(LoadResource),
-    QR_IMPORT(OutputDebugStringA),
-    QR_IMPORT(SuspendThread),
-    QR_IMPORT(ResumeThread),
-    QR_IMPORT(SetThreadPriority),
-    QR_IMPORT(InvalidateRect),
-    QR_IMPORT(PostMessageW),
-    QR_IMPORT(SendMessageW),
-    QR_IMPORT(midiOutShortMsg),
-    QR_IMPORT(midiOutOpen),
-    QR_IMPORT(midiOutClose),
-};
-
+// clang-format off
+#define QR_IMPORT(kind, ret, conv, name, params, args) \
+    CountedImport{#name, reinterpret_cast<void*>(&counted_##name), \
+                  reinterpret_cast<void**>(&original_##name)},
+// clang-format on
+const CountedImport kImports[] = {QR_COUNTED_CALLS(QR_IMPORT)};
 #undef QR_IMPORT
 
 const CountedImport* findImport(const char* name) {
