@@ -16,13 +16,6 @@ using midi_detail::kClientName;
 
 constexpr const char* kPortName = "MIDI Out";
 
-bool alsaSequencerUsable() {
-    const int fd = ::open("/dev/snd/seq", O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
 // Any report fails the call in progress.
 struct ErrorFlag {
     bool raised = false;
@@ -89,6 +82,13 @@ class AlsaService final : public Service {
 };
 
 } // namespace
+
+bool alsaSequencerUsable() {
+    const int fd = ::open("/dev/snd/seq", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
 
 std::unique_ptr<Service> makeAlsaService() {
     if (!alsaSequencerUsable()) return nullptr;

@@ -35,6 +35,9 @@ class Service {
     virtual OpenResult open(const std::string& portName) = 0;
 };
 
+// Whether the ALSA sequencer can be opened, asked without letting alsa-lib print.
+bool alsaSequencerUsable();
+
 // Each returns nothing when its service is not there; none prints or throws on the way.
 std::unique_ptr<Service> makeAlsaService();
 std::unique_ptr<Service> makeJackService();

@@ -3,6 +3,7 @@
 // messages arrive without hardware.
 
 #include "platform/linux/jack_midi_receiver.h"
+#include "platform/linux/midi_services.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,12 +55,8 @@ inline bool socketAccepts(const std::string& path) {
     return ok;
 }
 
-inline bool alsaSequencerUsable() {
-    const int fd = ::open("/dev/snd/seq", O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
+// The service's own test: where it finds a sequencer, JACK is not what it uses.
+using qr::midi_services::alsaSequencerUsable;
 
 // jackd with the dummy driver under a name of its own; stopped by the destructor.
 class JackServer {
