@@ -25,7 +25,8 @@ else()
 
   # The receiving end for our host's validator, the tests and the benchmarks.
   add_library(qr_jack_receiver STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/jack_midi_receiver.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/jack_midi_receiver.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/jack_server.cpp)
   target_include_directories(qr_jack_receiver PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(qr_jack_receiver PUBLIC PkgConfig::JACK)
 
