@@ -37,7 +37,13 @@ bool passesThrough(int m) {
     return m >= kPassThrough && m <= kLongTexts;
 }
 
-std::atomic<int> mode{kNormal};
+// QR_FAKE_MODE picks the mode for command-line runs (qrhost validate on the fake's file).
+int initialMode() {
+    const char* text = std::getenv("QR_FAKE_MODE");
+    return text ? std::atoi(text) : kNormal;
+}
+
+std::atomic<int> mode{initialMode()};
 std::atomic<int> liveEffects{0};
 std::mutex answersLock;
 std::map<int, VstIntPtr> answers; // last answer of the host per opcode

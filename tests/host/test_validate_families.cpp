@@ -24,7 +24,7 @@ const std::vector<std::string> kFamilyChecks = {
     "two instances on one device",
     "device numbers per instance",
     "churn: device gone and back",
-    "churn: failed open, then back",
+    "churn: device back after a failed open",
     "churn: server stopped and continued",
     "churn: server killed and restarted",
     "stall: device chosen meanwhile",
@@ -47,19 +47,21 @@ std::string joined(const std::vector<std::string>& names) {
 
 class FamiliesOnFake : public host_tests::ValidatorOnFake {
   protected:
-    // Runs `checks` on the stand-in with `fault` and expects each to end as `wanted`; a check
-    // skipped for want of jackd or a display skips the test instead, with the reason.
-    void expectAll(fake_remote::Fault fault, const std::vector<std::string>& checks,
-                   Outcome wanted) {
+    // Runs `checks` on the stand-in with `fault` and expects each to fail; a check that could
+    // not look (no jackd, no display, the MIDI part unchecked) skips the test instead, with the
+    // reason. Callers return at once when the test was skipped.
+    void expectFailures(fake_remote::Fault fault, const std::vector<std::string>& checks) {
         const auto results = validate(kRemote + fault, joined(checks));
         std::string skipped;
         for (const auto& name : checks) {
             const CheckResult& result = find(results, name);
-            if (result.outcome == Outcome::Skip) {
+            if (result.outcome == Outcome::Skip ||
+                (result.outcome == Outcome::Pass &&
+                 result.figures.find("unchecked") != std::string::npos)) {
                 skipped += name + ": " + result.figures + "; ";
                 continue;
             }
-            EXPECT_EQ(result.outcome, wanted) << name << ": " << result.figures;
+            EXPECT_EQ(result.outcome, Outcome::Fail) << name << ": " << result.figures;
         }
         if (!skipped.empty()) GTEST_SKIP() << skipped;
     }
@@ -79,47 +81,49 @@ TEST_F(FamiliesOnFake, SoundStandInPassesEveryCheck) {
 }
 
 TEST_F(FamiliesOnFake, NumbersThatFollowTheSystemReachAnotherDevice) {
-    expectAll(fake_remote::kSharedNumbers, {"device numbers per instance"}, Outcome::Fail);
+    expectFailures(fake_remote::kSharedNumbers, {"device numbers per instance"});
+    if (IsSkipped()) return;
     EXPECT_NE(log.find("a gain reached a device the user did not choose"), std::string::npos)
         << log;
 }
 
 TEST_F(FamiliesOnFake, StaleKnobLosesTheMove) {
-    expectAll(fake_remote::kStaleKnob, {"window move after host change"}, Outcome::Fail);
+    expectFailures(fake_remote::kStaleKnob, {"window move after host change"});
+    if (IsSkipped()) return;
     EXPECT_NE(log.find("the move was lost"), std::string::npos) << log;
 }
 
 TEST_F(FamiliesOnFake, ErrorHandlerLeftBehindIsFound) {
-    expectAll(fake_remote::kLeavesXHandler, {"windows on 4 threads", "unload after windows"},
-              Outcome::Fail);
+    expectFailures(fake_remote::kLeavesXHandler, {"windows on 4 threads", "unload after windows"});
+    if (IsSkipped()) return;
     EXPECT_NE(log.find("no longer the host's but"), std::string::npos) << log;
 }
 
 TEST_F(FamiliesOnFake, NoRetryLeavesTheDeviceSilent) {
-    expectAll(fake_remote::kNoRetry,
-              {"churn: device gone and back", "churn: failed open, then back",
-               "churn: server killed and restarted"},
-              Outcome::Fail);
+    expectFailures(fake_remote::kNoRetry,
+                   {"churn: device gone and back", "churn: device back after a failed open",
+                    "churn: server killed and restarted"});
 }
 
 TEST_F(FamiliesOnFake, WaitingOnDeviceWorkStallsTheAudioThread) {
-    expectAll(fake_remote::kBlocks,
-              {"stall: device chosen meanwhile", "stall: slow device", "stall: MIDI server stopped",
-               "audio path during automation", "churn: server stopped and continued", "host echo"},
-              Outcome::Fail);
+    expectFailures(fake_remote::kBlocks,
+                   {"stall: device chosen meanwhile", "stall: slow device",
+                    "stall: MIDI server stopped", "audio path during automation",
+                    "churn: server stopped and continued", "host echo"});
 }
 
 TEST_F(FamiliesOnFake, MissingSizeRequestsAreFound) {
-    expectAll(fake_remote::kNoSizeRequest, {"size requests"}, Outcome::Fail);
+    expectFailures(fake_remote::kNoSizeRequest, {"size requests"});
+    if (IsSkipped()) return;
     EXPECT_NE(log.find("never asked to follow"), std::string::npos) << log;
 }
 
 TEST_F(FamiliesOnFake, ChangesDroppedAtCloseAreMissed) {
-    expectAll(fake_remote::kDropsOnClose, {"instances on 4 threads"}, Outcome::Fail);
+    expectFailures(fake_remote::kDropsOnClose, {"instances on 4 threads"});
 }
 
 TEST_F(FamiliesOnFake, PortClosedUnderAnotherInstanceIsFound) {
-    expectAll(fake_remote::kSharedPort, {"two instances on one device"}, Outcome::Fail);
+    expectFailures(fake_remote::kSharedPort, {"two instances on one device"});
 }
 
 TEST_F(FamiliesOnFake, ExpectedFailuresDoNotFailTheRun) {

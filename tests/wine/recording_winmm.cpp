@@ -18,6 +18,8 @@
 //       midiOutShortMsg, like a driver that blocks until a slow cable has room.
 //   qrRecordingSetNotReady(DEVICE, COUNT)  the next COUNT messages to the device are refused
 //       with MIDIERR_NOTREADY (logged as "notready DEVICE").
+//   qrRecordingSetOpenDelay(DEVICE, MS)  midiOutOpen of the device takes MS milliseconds, as
+//       opening a USB device does.
 // Each answers 1, or 0 for a device number out of range. Log lines keep the device's own
 // number, wherever the table lists it.
 
@@ -48,6 +50,7 @@ UINT_PTR generation[kMaxDevices] = {};
 volatile LONG deviceAbsent[kMaxDevices] = {};
 volatile LONG deviceDelay[kMaxDevices] = {};
 volatile LONG deviceNotReady[kMaxDevices] = {};
+volatile LONG deviceOpenDelay[kMaxDevices] = {};
 
 UINT deviceCount() {
     char text[16] = {};
@@ -144,8 +147,12 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT index, DWORD_PTR /*callback*
                             DWORD_PTR /*instance*/, DWORD /*flags*/) {
     char line[64];
     MMRESULT result = MMSYSERR_NOERROR;
-    AcquireSRWLockExclusive(&stateLock);
     UINT device = index;
+    // The slow open blocks only its own caller.
+    if (fromTableIndex(index, device) && deviceOpenDelay[device])
+        Sleep(static_cast<DWORD>(deviceOpenDelay[device]));
+    AcquireSRWLockExclusive(&stateLock);
+    device = index;
     if (!handle)
         result = MMSYSERR_INVALPARAM;
     else if (!fromTableIndex(index, device))
@@ -237,5 +244,11 @@ extern "C" int WINAPI qrRecordingSetDelay(UINT device, DWORD milliseconds) {
 extern "C" int WINAPI qrRecordingSetNotReady(UINT device, DWORD count) {
     if (device >= kMaxDevices) return 0;
     InterlockedExchange(&deviceNotReady[device], static_cast<LONG>(count));
+    return 1;
+}
+
+extern "C" int WINAPI qrRecordingSetOpenDelay(UINT device, DWORD milliseconds) {
+    if (device >= kMaxDevices) return 0;
+    InterlockedExchange(&deviceOpenDelay[device], static_cast<LONG>(milliseconds));
     return 1;
 }

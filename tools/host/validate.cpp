@@ -835,6 +835,8 @@ int commandValidate(const Arguments& arguments, Streams& io) {
             options.quick = true;
         else if (argument.rfind("--only=", 0) == 0)
             options.only = argument.substr(7);
+        else if (argument.rfind("--skip=", 0) == 0)
+            options.skip = argument.substr(7);
         else if (argument.rfind("--expect-fail=", 0) == 0)
             options.expectFail = argument.substr(14);
         else if (path.empty())
@@ -873,12 +875,14 @@ std::vector<CheckResult> runValidation(const std::string& path, const ValidateOp
 
 const std::vector<Command>& validateCommands() {
     static const std::vector<Command> table = {
-        {"validate", "PLUGIN [--quick] [--only=NAME,...] [--expect-fail=NAME,...]",
+        {"validate",
+         "PLUGIN [--quick] [--only=NAME,...] [--skip=NAME,...] [--expect-fail=NAME,...]",
          "the checks of a plug-in validator: identity, instances, editor, audio, automation, "
          "threads, hostile values, audio path, and what real hosts do: several instances, "
          "devices that come and go, stalls, windows on several threads, host echo, size "
-         "requests (--only: checks whose names contain one of the NAMEs; --expect-fail: "
-         "checks known to fail for now, reported as XFAIL without failing the run)",
+         "requests (--only: checks whose names contain one of the NAMEs; --skip: not those; "
+         "--expect-fail: checks known to fail for now, reported as XFAIL without failing the "
+         "run)",
          commandValidate},
     };
     return table;

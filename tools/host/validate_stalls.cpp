@@ -234,20 +234,20 @@ void checkAudioPathDuringAutomation(CheckRun& run, PluginUnderTest& plugin, LabA
     std::string whyNot;
     if (!pathCountingAvailable(reinterpret_cast<const void*>(plugin.entry), whyNot))
         return run.report(Outcome::Skip, whyNot);
-    Instance instance(plugin.entry);
+    // The device first, so that the instance counts it.
     std::unique_ptr<MidiReceiverProbe> device;
-    std::string where = " (no device: ";
+    int number = -1;
     if (plugin.ours) {
-        if (MidiLab* lab = labs.get(whyNot)) {
-            device = lab->receiver("a", whyNot);
-            if (device && deviceNumberOf(*device) >= 0) {
-                instance.set(ParameterIndex::kMidiDevice,
-                             static_cast<float>(deviceNumberOf(*device)));
-                where = " to a device";
-            }
-        }
+        if (MidiLab* lab = labs.get(whyNot)) device = lab->receiver("a", whyNot);
+        if (device) number = deviceNumberOf(*device);
     } else {
         whyNot = "its MIDI output is unknown to the host";
+    }
+    Instance instance(plugin.entry);
+    std::string where = " (no device, its sends unchecked: ";
+    if (number >= 0) {
+        instance.set(ParameterIndex::kMidiDevice, static_cast<float>(number));
+        where = " to a device";
     }
     if (where != " to a device") where += whyNot + ")";
     // Ours opens its window offscreen; the window thread's idle takes the notices meanwhile.

@@ -42,7 +42,8 @@ bool listed(const std::string& list, const std::string& name, bool exact) {
 } // namespace
 
 bool CheckRun::selected(const std::string& name) const {
-    return options.only.empty() || listed(options.only, name, false);
+    return (options.only.empty() || listed(options.only, name, false)) &&
+           !listed(options.skip, name, false);
 }
 
 bool CheckRun::expectedToFail(const std::string& name) const {

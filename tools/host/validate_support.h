@@ -46,7 +46,7 @@ class CheckRun {
   public:
     CheckRun(const ValidateOptions& options, std::ostream& out) : options(options), out(out) {}
 
-    // With --only=A,B: the checks whose names contain A or B.
+    // With --only=A,B: the checks whose names contain A or B; never those --skip names.
     bool selected(const std::string& name) const;
     // Runs one check; an exception from the plug-in or the host side is a failure of it.
     void guarded(const std::string& name, const std::function<void()>& check);

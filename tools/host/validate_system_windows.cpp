@@ -143,29 +143,37 @@ class RecordingLab : public MidiLab {
                 reinterpret_cast<void*>(::GetProcAddress(winmm, "qrRecordingSetPresent")));
             setDelay = reinterpret_cast<Control>(
                 reinterpret_cast<void*>(::GetProcAddress(winmm, "qrRecordingSetDelay")));
+            setOpenDelay = reinterpret_cast<Control>(
+                reinterpret_cast<void*>(::GetProcAddress(winmm, "qrRecordingSetOpenDelay")));
         }
-        if (!setPresent || !setDelay)
+        if (!setPresent || !setDelay || !setOpenDelay)
             return "no recording winmm.dll with device controls in this process (the system's "
                    "devices can neither be read back nor unplugged on demand)";
         logPath = environmentValue("QR_WINMM_LOG");
         if (logPath.empty()) return "QR_WINMM_LOG names no file to read the recording from";
         previousCount = environmentValue("QR_WINMM_DEVICES");
         ::SetEnvironmentVariableA("QR_WINMM_DEVICES", std::to_string(kDevices).c_str());
-        for (UINT device = 1; device < kDevices; ++device)
+        // The lab's devices take as long to open as USB devices do.
+        for (UINT device = 1; device < kDevices; ++device) {
             setPresent(device, FALSE);
+            setOpenDelay(device, kOpenMilliseconds);
+        }
         return {};
     }
     ~RecordingLab() override {
         if (!setPresent) return;
         makeSlow(false);
-        for (UINT device = 0; device < kDevices; ++device)
+        for (UINT device = 0; device < kDevices; ++device) {
             setPresent(device, TRUE);
+            setOpenDelay(device, 0);
+        }
         ::SetEnvironmentVariableA("QR_WINMM_DEVICES",
                                   previousCount.empty() ? nullptr : previousCount.c_str());
     }
 
     std::string description() const override {
-        return "the recording winmm.dll, its devices plugged in and out on demand";
+        return "the recording winmm.dll, its devices plugged in and out on demand, each taking " +
+               std::to_string(kOpenMilliseconds) + " ms to open";
     }
 
     std::unique_ptr<MidiReceiverProbe> receiver(const std::string& key,
@@ -204,9 +212,11 @@ class RecordingLab : public MidiLab {
   private:
     static constexpr UINT kDevices = 8;
     static constexpr DWORD kSlowMilliseconds = 2;
+    static constexpr DWORD kOpenMilliseconds = 60;
 
     Control setPresent = nullptr;
     Control setDelay = nullptr;
+    Control setOpenDelay = nullptr;
     std::string logPath;
     std::string previousCount;
     std::vector<std::string> keys;

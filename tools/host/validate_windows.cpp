@@ -198,11 +198,12 @@ void checkMoveAfterHostChange(CheckRun& run, PluginUnderTest& plugin, LabAccess&
     std::string whyNot;
     MidiLab* lab = labs.get(whyNot);
     if (lab) scene.device = lab->receiver("a", whyNot);
+    // Listed before the instance counts its devices.
+    const int number = scene.device ? deviceNumberOf(*scene.device) : -1;
+    if (number < 0) scene.device.reset();
     HostSide host;
     Instance instance(plugin.entry, &host);
-    if (scene.device)
-        instance.set(ParameterIndex::kMidiDevice,
-                     static_cast<float>(deviceNumberOf(*scene.device)));
+    if (number >= 0) instance.set(ParameterIndex::kMidiDevice, static_cast<float>(number));
     OpenWindow open(instance, *scene.window);
     if (!open.isOpen()) return run.verdict(false, "the window did not open");
     const VstInt32 index = ParameterIndex::kFirstGain;
