@@ -79,6 +79,7 @@ step "win64 window under Wine and Xvfb" run_wine_window_test "$root/build/win64"
 step "win32 window under Wine and Xvfb" run_wine_window_test "$root/build/win32" /usr/lib/wine/wine
 step "sanitizers (AddressSanitizer + UBSan on every suite, ThreadSanitizer on the threaded ones)" \
   "$root/scripts/sanitize.sh"
-step "fuzzing the effect record for a minute (libFuzzer)" "$root/scripts/fuzz.sh" 60
+step "fuzzing for a minute: the dispatcher, the value texts and the window (libFuzzer)" \
+  "$root/scripts/fuzz.sh" 60
 
 steps_summary "suites"
