@@ -738,32 +738,31 @@ class Validator {
                               std::to_string(texts) + " texts within 8 characters";
         if (receiver) {
             auto received = receiver->take(std::numeric_limits<std::size_t>::max(), 500);
-            // Back on the receiver, a refresh must send each gain's settled value.
+            // Back on the receiver, a refresh must bring each gain's settled value, whenever
+            // and in whatever order a plug-in's sending thread gets them there.
             instance.set(ParameterIndex::kMidiDevice, static_cast<float>(receiverDevice));
             receiver->take(std::numeric_limits<std::size_t>::max(), 100);
             instance.set(ParameterIndex::kRefresh, 1.0f);
-            const auto refresh = receiver->take(kNumGainChannels, 3000);
-            int refreshWrong = refresh.size() == kNumGainChannels ? 0 : 1;
-            for (std::size_t c = 0; c < refresh.size() && c < kNumGainChannels; ++c) {
-                const int channel = static_cast<int>(c);
-                const DWORD packed = MidiOutDevice::controlChangeMessage(
-                    channel, gainToMidiValue(instance.get(ParameterIndex::kFirstGain + channel)));
-                const Message expected{static_cast<unsigned char>(packed),
-                                       static_cast<unsigned char>(packed >> 8),
-                                       static_cast<unsigned char>(packed >> 16)};
-                if (refresh[c] != expected) ++refreshWrong;
-            }
-            received.insert(received.end(), refresh.begin(), refresh.end());
+            std::vector<int> settled;
+            for (int channel = 0; channel < kNumGainChannels; ++channel)
+                settled.push_back(
+                    gainToMidiValue(instance.get(ParameterIndex::kFirstGain + channel)));
+            DeviceState device;
+            device.collectUntil(*receiver, 3000, [&](const DeviceState& state) {
+                return state.received() >= kNumGainChannels && state.mismatches(settled) == 0;
+            });
+            const int refreshWrong = device.mismatches(settled);
             const auto malformed = std::count_if(received.begin(), received.end(),
-                                                 [](const Message& m) { return !wellFormed(m); });
-            figures += ", " + std::to_string(received.size()) + " MIDI messages, " +
-                       std::to_string(malformed) + " malformed, refresh " +
+                                                 [](const Message& m) { return !wellFormed(m); }) +
+                                   static_cast<std::ptrdiff_t>(device.malformed());
+            figures += ", " + std::to_string(received.size() + device.received()) +
+                       " MIDI messages, " + std::to_string(malformed) + " malformed, refresh " +
                        (refreshWrong ? "WRONG" : "sends the 48 settled gains");
             if (malformed) faults.push_back("malformed MIDI");
             if (refreshWrong)
                 faults.push_back("refresh after hostile values sent " +
-                                 std::to_string(refresh.size()) + " messages, " +
-                                 std::to_string(refreshWrong) + " wrong");
+                                 std::to_string(device.received()) + " messages, " +
+                                 std::to_string(refreshWrong) + " gains left off");
         } else {
             figures += " (MIDI bytes unchecked: " + receiverWhyNot + ")";
         }
