@@ -112,6 +112,11 @@ class MidiServiceHidden {
     std::shared_ptr<void> environment; // the system's way of hiding it, put back at the end
 };
 
+// How often the calling thread has given up the processor to wait (a lock, a sleep, a
+// driver), where the system counts it (Linux); null elsewhere. A thread that was only
+// preempted does not count.
+std::optional<std::uint64_t> threadWaits();
+
 // The process's resident memory, where the system tells it cheaply.
 std::optional<std::uint64_t> residentBytes();
 

@@ -3,6 +3,7 @@
 // validator's own; and the process's resident memory.
 
 #include <jack/jack.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -199,6 +200,12 @@ MidiServiceHidden::MidiServiceHidden()
 }
 
 MidiServiceHidden::~MidiServiceHidden() = default;
+
+std::optional<std::uint64_t> threadWaits() {
+    rusage usage{};
+    if (::getrusage(RUSAGE_THREAD, &usage) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(usage.ru_nvcsw);
+}
 
 std::optional<std::uint64_t> residentBytes() {
     std::ifstream statm("/proc/self/statm");

@@ -212,7 +212,7 @@ class RecordingLab : public MidiLab {
   private:
     static constexpr UINT kDevices = 8;
     static constexpr DWORD kSlowMilliseconds = 2;
-    static constexpr DWORD kOpenMilliseconds = 60;
+    static constexpr DWORD kOpenMilliseconds = 100;
 
     Control setPresent = nullptr;
     Control setDelay = nullptr;
@@ -234,6 +234,11 @@ std::unique_ptr<MidiLab> MidiLab::open(std::string& whyNot) {
 // The system's MIDI devices are listed without round trips to a server: nothing to hide.
 MidiServiceHidden::MidiServiceHidden() = default;
 MidiServiceHidden::~MidiServiceHidden() = default;
+
+// Windows counts no waits per thread.
+std::optional<std::uint64_t> threadWaits() {
+    return std::nullopt;
+}
 
 std::optional<std::uint64_t> residentBytes() {
     PROCESS_MEMORY_COUNTERS counters{};
