@@ -15,15 +15,21 @@
 //   after the buffer are untouched;
 // - audio: every output sample equals its input bit for bit, so no NaN or infinity appears
 //   where the input was finite (counted separately when it does);
-// - automation: the receiver gets one Control Change per gain change, byte for byte and in
-//   order; afterwards each gain reads back its last value, and each knob of the built-in
-//   copy's window shows it once the window thread has had its idle call;
+// - automation: the receiver gets one Control Change per change of a 7-bit step, byte for
+//   byte and in order, within a bounded wait (a plug-in may send from a thread of its own);
+//   afterwards each gain reads back its last value, and each knob of the built-in copy's
+//   window shows it once the window thread has had its idle call;
 // - hostile values: no crash, every received MIDI message is a status byte followed by data
-//   bytes below 128, and a refresh afterwards sends each gain's settled value;
+//   bytes below 128, and a refresh afterwards brings each gain's settled value;
 // - audio path: no allocation, lock wait or system call wrapper reached from inside the
-//   process calls on the calling thread (see path_interposer_linux.c for the list).
+//   process calls on the calling thread (see path_interposer_linux.c for the list), but
+//   waking another thread.
 // Instance, editor and audio figures are printed; cycles fail only on a refused instance or
 // window, since time and memory depend on the machine.
+//
+// After these come the families of what real hosts do: several instances and devices that
+// come and go (validate_devices.cpp), stalls (validate_stalls.cpp) and windows
+// (validate_windows.cpp), with MIDI surroundings of the validator's own (validate_probes.h).
 
 #include "tools/host/validate.h"
 
