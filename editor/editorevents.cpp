@@ -3,6 +3,7 @@
 
 #include "editor/editorlayout.h"
 #include "editor/midiremoteeditor.h"
+#include "plugin/midiremoteeffect.h"
 #include "vst/audioeffect.h"
 
 using namespace editorlayout;
@@ -18,6 +19,8 @@ void MidiRemoteEditor::valueChanged(CControl* control) {
         if (deviceMenu) deviceMenu->invalid();
         break;
     case ParameterIndex::kRefresh:
+        // Devices switched on since the last count appear, and a chosen one comes back.
+        if (value == 1.0f) recountFromWindow();
         // Not automated: a refresh is an action, not a state worth recording.
         effect->setParameter(ParameterIndex::kRefresh, value);
         break;
@@ -38,6 +41,17 @@ void MidiRemoteEditor::valueChanged(CControl* control) {
     }
     if (isLinkIndex(tag)) effect->setParameterAutomated(tag, value);
     if (isGainIndex(tag)) onGainChanged(tag, value);
+}
+
+void MidiRemoteEditor::controlBeginEdit(CControl* control) {
+    if (control && control == deviceMenu) recountFromWindow();
+}
+
+void MidiRemoteEditor::recountFromWindow() {
+    static_cast<MidiRemoteEffect*>(effect)->recountDevices();
+    if (!frame) return;
+    fillDeviceMenu();
+    showDeviceStatus();
 }
 
 void MidiRemoteEditor::onGainChanged(VstInt32 tag, float value) {

@@ -5,9 +5,9 @@
 #include <array>
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "plugin/parameters.h"
+#include "plugin/statedata.h"
 #include "vst/audioeffectx.h"
 
 class MidiOutDevice;
@@ -35,17 +35,28 @@ public:
     VstInt32 getVendorVersion() override;
     VstPlugCategory getPlugCategory() override;
 
+    // The state a host saves with a project: the parameter values and the chosen device's name.
+    VstInt32 getChunk(void** data, bool isPreset = false) override;
+    VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset = false) override;
+
+    // Counts the MIDI devices again (the window's menu and its "Refresh" button). Parameter 0
+    // follows the chosen device to its new number, told to the host as a display change.
+    void recountDevices();
+
     MidiOutDevice& midiPort() { return *midiOut; }
     MidiRemoteEditor* remoteEditor() { return windowEditor; }
 
 private:
     void applyToMidi(VstInt32 index, float value);
+    void sendGain(int channel, bool always);
+    void sendAllGains();
+    // Parameter 0 now names `number` without choosing anything anew.
+    void showDeviceNumber(int number);
 
     std::array<std::atomic<float>, ParameterIndex::kCount> parameterValues;
     char programName[kVstMaxProgNameLen + 1] = {};
     MidiRemoteEditor* windowEditor = nullptr;  // owned by the base through setEditor
     std::unique_ptr<MidiOutDevice> midiOut;
-    // One change at a time from store to MIDI, so that what the device receives last is what
-    // the effect holds, whichever threads the host sets parameters from.
-    std::mutex changeLock;
+    // What getChunk hands the host; valid until the next getChunk.
+    std::array<unsigned char, kMaxStateSize> chunk{};
 };

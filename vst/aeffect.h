@@ -176,6 +176,7 @@ enum AudioMasterOpcodes : VstInt32 {
     audioMasterVersion = 1,
     audioMasterIdle = 3,
     audioMasterWantMidi = 6,
+    audioMasterUpdateDisplay = 42,
     audioMasterBeginEdit = 43,
     audioMasterEndEdit = 44,
 };

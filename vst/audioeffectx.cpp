@@ -99,4 +99,6 @@ bool AudioEffectX::beginEdit(VstInt32 index) { return callHost(audioMasterBeginE
 
 bool AudioEffectX::endEdit(VstInt32 index) { return callHost(audioMasterEndEdit, index) != 0; }
 
+bool AudioEffectX::updateDisplay() { return callHost(audioMasterUpdateDisplay) != 0; }
+
 void AudioEffectX::wantEvents(VstInt32 filter) { callHost(audioMasterWantMidi, 0, filter); }

@@ -37,5 +37,8 @@ public:
     // Host services.
     virtual bool beginEdit(VstInt32 index);
     virtual bool endEdit(VstInt32 index);
+    // Something the host shows changed other than through automation (a parameter's value or
+    // text); the host reads it again.
+    virtual bool updateDisplay();
     virtual void wantEvents(VstInt32 filter = 1);
 };

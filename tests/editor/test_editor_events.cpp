@@ -11,7 +11,7 @@ protected:
         EditorTest::SetUp();
         set(0, 0.0f);  // device 0 open
         openWindow();
-        Recorder::instance().clearLog();
+        clearMidi();
         FakeHost::instance().reset();
     }
     std::vector<testing_host::HostCall> automation() {
@@ -36,10 +36,12 @@ TEST_F(Events, KnobDragSendsOneChangePerSevenBitStep) {
     EXPECT_EQ(sent.back().controller(), 24);
     EXPECT_EQ(sent.back().value(), gainToMidiValue(get(2)));
     EXPECT_NEAR(sent.back().value(), 63, 1);
-    // Never two messages for the same step, and never more messages than steps passed.
-    for (std::size_t i = 1; i < sent.size(); ++i) EXPECT_NE(sent[i].value(), sent[i - 1].value());
+    // Never two messages for the same step, never an older step after a newer one, and never
+    // more messages than steps passed (a sender that lags keeps only the newest step).
+    for (std::size_t i = 1; i < sent.size(); ++i) EXPECT_GT(sent[i].value(), sent[i - 1].value());
     EXPECT_LE(sent.size(), 63u);
-    EXPECT_EQ(automation().size(), sent.size());
+    EXPECT_LE(sent.size(), automation().size());
+    EXPECT_LE(automation().size(), 63u);
     EXPECT_EQ(automation().back().index, 2);
     EXPECT_EQ(automation().back().opt, get(2));
     EXPECT_EQ(editor()->getLastSent(0), gainToMidiValue(get(2)));
@@ -65,7 +67,7 @@ TEST_F(Events, LinkedPairsMoveTogetherMovedChannelFirst) {
     EXPECT_EQ(automation()[0].index, 50);
     EXPECT_EQ(get(3), 0.2f) << "switching a link on does not align the gains";
 
-    Recorder::instance().clearLog();
+    clearMidi();
     FakeHost::instance().reset();
     CAnimKnob* knob = editor()->getKnob(0);
     knob->setValue(0.75f);
@@ -84,7 +86,7 @@ TEST_F(Events, LinkedPairsMoveTogetherMovedChannelFirst) {
     EXPECT_EQ(labelText(1), "40 dB");
 
     // Turning the partner acts on it first, then on channel 1.
-    Recorder::instance().clearLog();
+    clearMidi();
     knob = editor()->getKnob(1);
     knob->setValue(0.25f);
     editor()->valueChanged(knob);
@@ -95,7 +97,7 @@ TEST_F(Events, LinkedPairsMoveTogetherMovedChannelFirst) {
 
     // The last pair links through "Ln 47+48" like every other.
     set(73, 1.0f);
-    Recorder::instance().clearLog();
+    clearMidi();
     knob = editor()->getKnob(47);
     knob->setValue(1.0f);
     editor()->valueChanged(knob);
@@ -109,7 +111,7 @@ TEST_F(Events, LinkedPairsMoveTogetherMovedChannelFirst) {
 TEST_F(Events, LinksThatAreNotExactlyOnOrPartnersOutOfRange) {
     set(50, 1.0f);
     set(3, 1.5f);  // a partner value only a host could store
-    Recorder::instance().clearLog();
+    clearMidi();
     CAnimKnob* knob = editor()->getKnob(0);
     knob->setValue(0.5f);
     editor()->valueChanged(knob);
@@ -127,7 +129,7 @@ TEST_F(Events, LinksThatAreNotExactlyOnOrPartnersOutOfRange) {
 TEST_F(Events, HostChangesDoNotCountAsPassedOn) {
     set(6, 0.5f);  // channel 5 from the host
     EXPECT_EQ(editor()->getLastSent(4), 0);
-    Recorder::instance().clearLog();
+    clearMidi();
     CAnimKnob* knob = editor()->getKnob(4);
     knob->setValue(0.004f);  // step 0, the editor's own last step
     editor()->valueChanged(knob);
@@ -137,7 +139,7 @@ TEST_F(Events, HostChangesDoNotCountAsPassedOn) {
 
 TEST_F(Events, RefreshIsSentButNotAutomated) {
     for (int channel = 0; channel < 48; ++channel) set(2 + channel, 0.5f);
-    Recorder::instance().clearLog();
+    clearMidi();
     FakeHost::instance().reset();
     click(185, 12);
     EXPECT_EQ(midi().size(), 48u);
@@ -147,7 +149,7 @@ TEST_F(Events, RefreshIsSentButNotAutomated) {
     EXPECT_EQ(FakeHost::instance().recorded(audioMasterBeginEdit)[0].index, 1);
 
     // Released elsewhere: only the 0.0, nothing resent.
-    Recorder::instance().clearLog();
+    clearMidi();
     frame()->onMouseDown(CPoint(185, 12), kLButton);
     frame()->onMouseMoved(CPoint(300, 200), kLButton);
     frame()->onMouseUp(CPoint(300, 200), kLButton);
@@ -158,10 +160,13 @@ TEST_F(Events, DeviceMenuChoiceOpensTheDeviceAndIsAutomated) {
     frame()->setPopupChooser([](const COptionMenu& menu) { return menu.getNbEntries() - 1; });
     click(300, 12);
     EXPECT_EQ(get(0), 3.0f);
-    EXPECT_TRUE(Recorder::instance().open[3]);
+    settle();
+    EXPECT_TRUE(Recorder::instance().isOpen(u"Port D"));
     ASSERT_EQ(automation().size(), 1u);
     EXPECT_EQ(automation()[0].index, 0);
+    dispatch(effEditIdle); // the menu follows the port once it is open
     EXPECT_EQ(editor()->getDeviceMenu()->getCurrentIndex(), 3);
+    EXPECT_STREQ(editor()->getDeviceMenu()->getShownText(), "Port D");
 
     FakeHost::instance().reset();
     frame()->setPopupChooser([](const COptionMenu&) { return -1; });

@@ -22,12 +22,18 @@ TEST_F(HostUpdates, ControlsFollowTheHostAlsoOnTheHiddenPage) {
     set(73, 1.0f);
     EXPECT_EQ(e->getLink(23)->getValue(), 1.0f);
 
+    // The menu names the device whose port is open, once it is.
+    EXPECT_STREQ(e->getDeviceMenu()->getShownText(), "No MIDI output");
     set(0, 2.7f);
+    settle();
+    dispatch(effEditIdle);
     EXPECT_EQ(e->getDeviceMenu()->getCurrentIndex(), 2);
-    set(0, 9.0f);
-    EXPECT_EQ(e->getDeviceMenu()->getCurrentIndex(), 2) << "no such entry: the menu keeps its own";
-    set(0, -1.0f);
-    EXPECT_EQ(e->getDeviceMenu()->getCurrentIndex(), 2);
+    EXPECT_STREQ(e->getDeviceMenu()->getShownText(), "Port C");
+    set(0, 9.0f); // no such device: the port closes and the menu says so
+    settle();
+    dispatch(effEditIdle);
+    EXPECT_EQ(e->getDeviceMenu()->getCurrentIndex(), -1);
+    EXPECT_STREQ(e->getDeviceMenu()->getShownText(), "No MIDI output");
 
     const float before = e->getRefreshButton()->getValue();
     set(1, 1.0f);

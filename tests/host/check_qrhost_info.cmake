@@ -13,7 +13,7 @@ set(expected
   "VST version: +2400\n"
   "Parameters: +74\n"
   "Inputs: +2\nOutputs: +2\n"
-  "Flags: +0x0000101[01]( effFlagsHasEditor)? effFlagsCanReplacing effFlagsCanDoubleReplacing\n"
+  "Flags: +0x0000103[01]( effFlagsHasEditor)? effFlagsCanReplacing effFlagsProgramChunks effFlagsCanDoubleReplacing\n"
   "Program: +0 \"Default\"\n"
   "Exports: +(main, VSTPluginMain|VSTPluginMain, main)\n"
   "\n +0  MidiDev +0\\.000000 +0\n"

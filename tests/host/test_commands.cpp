@@ -54,7 +54,8 @@ TEST(QrhostCommands, InfoShowsIdentityFlagsAndEveryParameter) {
           "Inputs:         2\n", "Outputs:        2\n", "Program:        0 \"Default\"\n",
           "Entry point:    VSTPluginMain\n"})
         EXPECT_TRUE(contains(run.out, line)) << line;
-    EXPECT_TRUE(contains(run.out, "effFlagsCanReplacing effFlagsCanDoubleReplacing"));
+    EXPECT_TRUE(contains(run.out,
+                         "effFlagsCanReplacing effFlagsProgramChunks effFlagsCanDoubleReplacing"));
     EXPECT_EQ(countLines(run.out, R"( +\d+  Gain \d+ +10 dB +0)"), 48);
     EXPECT_EQ(countLines(run.out, R"( +\d+  Ln \d+\+\d+ +0\.000000 +0)"), 24);
     EXPECT_TRUE(contains(run.out, "    0  MidiDev   0.000000            0\n"));
