@@ -20,7 +20,7 @@ void MidiRemoteEditor::valueChanged(CControl* control) {
         break;
     case ParameterIndex::kRefresh:
         // Devices switched on since the last count appear, and a chosen one comes back.
-        if (value == 1.0f) recountFromWindow();
+        if (value == 1.0f) recountFromWindow(true);
         // Not automated: a refresh is an action, not a state worth recording.
         effect->setParameter(ParameterIndex::kRefresh, value);
         break;
@@ -47,8 +47,8 @@ void MidiRemoteEditor::controlBeginEdit(CControl* control) {
     if (control && control == deviceMenu) recountFromWindow();
 }
 
-void MidiRemoteEditor::recountFromWindow() {
-    static_cast<MidiRemoteEffect*>(effect)->recountDevices();
+void MidiRemoteEditor::recountFromWindow(bool thenRefresh) {
+    static_cast<MidiRemoteEffect*>(effect)->recountDevices(thenRefresh);
     if (!frame) return;
     fillDeviceMenu();
     showDeviceStatus();

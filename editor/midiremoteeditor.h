@@ -80,7 +80,7 @@ private:
     void fillDeviceMenu();
     // The menu names the device whose port is open, or says why none is.
     void showDeviceStatus();
-    void recountFromWindow();
+    void recountFromWindow(bool thenRefresh = false);
 
     std::array<int, kNumGainChannels> lastSent{};
     int pendingValue = 0;

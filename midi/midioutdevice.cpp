@@ -38,11 +38,14 @@ struct MidiOutDevice::Shared {
     platform::ThreadWakeup wakeup;
     std::atomic<std::uint32_t> statusGeneration{0};
     std::atomic<bool> portOpen{false};
+    // A request to open the chosen device afresh is waiting, so another would only repeat it.
+    std::atomic<bool> reopenWaiting{false};
     std::atomic<bool> stopping{false};
     std::atomic<bool> finished{false};
     // What the sender has dealt with: the device generation it serves and the sequence number
     // below which every change of it has been handled.
     std::atomic<std::uint64_t> settled{0};
+    std::atomic<std::uint32_t> servedGeneration{0}; // the device change last made
 
     // The list and the choice, shared by the sender and the window or host threads. Never
     // taken by the calls an audio thread makes, and never held across a driver call.
@@ -143,10 +146,12 @@ void MidiOutDevice::Shared::leave(Clock::time_point deadline) {
 }
 
 void MidiOutDevice::Shared::switchDevice(const ControlHandOver::DeviceRequest& request) {
+    if (request.action != Action::kSelect) reopenWaiting.store(false);
     leave(Clock::now() + kLeaveLimit);
     if (request.action == Action::kReopen && handle) {
         // The port is fine: later changes simply keep going to it.
         generation = request.generation;
+        servedGeneration.store(generation);
         return;
     }
     closePort();
@@ -166,11 +171,14 @@ void MidiOutDevice::Shared::switchDevice(const ControlHandOver::DeviceRequest& r
     }
     publishStatus();
     generation = request.generation;
-    if (!target) return;
-    HMIDIOUT opened = nullptr;
-    if (platform::openMidiOutput(target->device, target->occurrence, &opened) == MMSYSERR_NOERROR)
-        handle = opened;
-    setState(handle ? PortState::kOpen : PortState::kNotConnected);
+    if (target) {
+        HMIDIOUT opened = nullptr;
+        if (platform::openMidiOutput(target->device, target->occurrence, &opened) ==
+            MMSYSERR_NOERROR)
+            handle = opened;
+        setState(handle ? PortState::kOpen : PortState::kNotConnected);
+    }
+    servedGeneration.store(generation);
 }
 
 void MidiOutDevice::Shared::run() {
@@ -247,7 +255,7 @@ void MidiOutDevice::selectDevice(std::int32_t number) {
 }
 
 void MidiOutDevice::reconnect() {
-    if (isOpen()) return;
+    if (isOpen() || shared->reopenWaiting.exchange(true)) return;
     shared->handOver.requestDevice(Action::kReopen, -1);
     shared->wakeup.wake();
 }
@@ -312,6 +320,7 @@ MidiOutDevice::Recount MidiOutDevice::recount() {
     }
     shared->publishStatus();
     if (result.reopening) {
+        shared->reopenWaiting.store(true);
         shared->handOver.requestDevice(Action::kRecall, -1);
         shared->wakeup.wake();
     }
@@ -340,9 +349,20 @@ int MidiOutDevice::recall(const std::string& name) {
         }
         shared->chosen = choice;
     }
+    shared->reopenWaiting.store(true);
     shared->handOver.requestDevice(Action::kRecall, -1);
     shared->wakeup.wake();
     return number;
+}
+
+bool MidiOutDevice::waitForDeviceChanges(std::chrono::milliseconds timeout) const {
+    const std::uint32_t generation = shared->handOver.latestGeneration();
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (static_cast<std::int32_t>(shared->servedGeneration.load() - generation) < 0) {
+        if (Clock::now() >= deadline || shared->finished.load()) return false;
+        std::this_thread::sleep_for(100us);
+    }
+    return true;
 }
 
 bool MidiOutDevice::waitUntilSent(std::chrono::milliseconds timeout) const {

@@ -74,6 +74,9 @@ class MidiOutDevice {
     // Waits until everything handed over before the call has been dealt with (sent, found
     // already on the device, or dropped for want of a port); false on timeout.
     bool waitUntilSent(std::chrono::milliseconds timeout) const;
+    // Waits only until the device changes asked for before the call have been made, so that
+    // status() tells the choice; false on timeout.
+    bool waitForDeviceChanges(std::chrono::milliseconds timeout) const;
 
     // The short message for a channel and value, low byte first: status, controller, value.
     static DWORD controlChangeMessage(int channel, int value);

@@ -120,10 +120,10 @@ void MidiRemoteEffect::showDeviceNumber(int number) {
     updateDisplay();
 }
 
-void MidiRemoteEffect::recountDevices() {
+void MidiRemoteEffect::recountDevices(bool thenRefresh) {
     const MidiOutDevice::Recount recount = midiOut->recount();
     if (recount.number >= 0) showDeviceNumber(recount.number);
-    if (recount.reopening) sendAllGains();
+    if (recount.reopening && !thenRefresh) sendAllGains();
 }
 
 VstInt32 MidiRemoteEffect::getChunk(void** data, bool /*isPreset*/) {
@@ -131,6 +131,8 @@ VstInt32 MidiRemoteEffect::getChunk(void** data, bool /*isPreset*/) {
     SavedState state;
     for (VstInt32 index = 0; index < ParameterIndex::kCount; ++index)
         state.values[static_cast<std::size_t>(index)] = savableValue(index, getParameter(index));
+    // A device chosen a moment ago is the one to save, even if its port is still opening.
+    midiOut->waitForDeviceChanges(std::chrono::seconds(2));
     const std::string name = midiOut->status().name;
     if (name.size() <= SavedState::kMaxNameLength)
         std::memcpy(state.deviceName.data(), name.c_str(), name.size() + 1);

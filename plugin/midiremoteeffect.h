@@ -40,8 +40,9 @@ public:
     VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset = false) override;
 
     // Counts the MIDI devices again (the window's menu and its "Refresh" button). Parameter 0
-    // follows the chosen device to its new number, told to the host as a display change.
-    void recountDevices();
+    // follows the chosen device to its new number, told to the host as a display change. A
+    // chosen device that is back gets every gain, unless `thenRefresh` says a refresh follows.
+    void recountDevices(bool thenRefresh = false);
 
     MidiOutDevice& midiPort() { return *midiOut; }
     MidiRemoteEditor* remoteEditor() { return windowEditor; }

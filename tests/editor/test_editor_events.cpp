@@ -175,6 +175,51 @@ TEST_F(Events, DeviceMenuChoiceOpensTheDeviceAndIsAutomated) {
     EXPECT_EQ(get(0), 3.0f);
 }
 
+TEST_F(Events, TheDeviceMenuCountsAgainWhenOpenedAndSaysWhatIsConnected) {
+    COptionMenu* menu = editor()->getDeviceMenu();
+    settle();
+    dispatch(effEditIdle);
+    EXPECT_STREQ(menu->getShownText(), "Port A");
+    for (int entry = 0; entry < menu->getNbEntries(); ++entry)
+        EXPECT_EQ(menu->getEntryFlags(entry), 0) << "no check marks";
+
+    // A device switched on after the plug-in was made appears once the menu is opened.
+    Recorder::instance().setDevices({u"Port A", u"Port B", u"Port C", u"Port D", u"Late"});
+    int offered = 0;
+    frame()->setPopupChooser([&offered](const COptionMenu& shown) {
+        offered = shown.getNbEntries();
+        return shown.getNbEntries() - 1;
+    });
+    click(300, 12);
+    EXPECT_EQ(offered, 5);
+    settle();
+    dispatch(effEditIdle);
+    EXPECT_STREQ(menu->getShownText(), "Late");
+    EXPECT_TRUE(Recorder::instance().isOpen(u"Late"));
+
+    // Unplugged: the next count closes it and the menu says so, without a device name as if
+    // it were in use.
+    Recorder::instance().setDevices({u"Port A", u"Port B"});
+    frame()->setPopupChooser([](const COptionMenu&) { return -1; });
+    click(300, 12);
+    settle();
+    dispatch(effEditIdle);
+    EXPECT_EQ(menu->getCurrentIndex(), -1);
+    EXPECT_STREQ(menu->getShownText(), "Late (not connected)");
+    EXPECT_EQ(Recorder::instance().openHandles(), 0);
+
+    // Plugged in again and "Refresh": it comes back and gets every gain.
+    Recorder::instance().setDevices({u"Late", u"Port A", u"Port B"});
+    clearMidi();
+    click(185, 12);
+    const auto sent = midi();
+    ASSERT_EQ(sent.size(), 48u) << "the device coming back gets every gain, once";
+    EXPECT_EQ(sent[0].name, u"Late");
+    dispatch(effEditIdle);
+    EXPECT_STREQ(menu->getShownText(), "Late");
+    EXPECT_EQ(get(0), 0.0f) << "parameter 0 follows the device to its new number";
+}
+
 TEST_F(Events, PagesInformationAndShrinkingFollowTheMenuBar) {
     MidiRemoteEditor* e = editor();
     click(100, 12);  // "25-48"
