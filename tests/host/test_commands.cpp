@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <regex>
 #include <sstream>
 
@@ -72,6 +74,27 @@ TEST(QrhostCommands, SetAndGetShowNameValueAndDisplay) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "[0] MidiDev = 0 (display \"0.000000\")\n"
                        "[49] Gain 48 = 0 (display \"10 dB\")\n");
+}
+
+TEST(QrhostCommands, StateSavedToAFileIsGivenBackAndBadStateIsAFailure) {
+    const std::string state =
+        (std::filesystem::temp_directory_path() / "qrhost-state-test.bin").string();
+    Outcome run = qrhostRun({"save", plugin, state, "2=0.5", "60=1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "saved 316 bytes of state to")) << run.out;
+    run = qrhostRun({"load", plugin, state, "0"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "the plug-in took it"));
+    EXPECT_EQ(countLines(run.out, R"( +2  Gain 1 +30 dB +0\.5)"), 1) << run.out;
+    EXPECT_EQ(countLines(run.out, R"( +60  Ln 21\+22 +1\.000000 +1)"), 1) << run.out;
+
+    run = qrhostRun({"load", plugin, host_tests::textFilePath(), "0"});
+    EXPECT_EQ(run.exitCode, 1) << "a refused state is a failed check";
+    EXPECT_TRUE(contains(run.out, "the plug-in refused it"));
+    run = qrhostRun({"save", host_tests::fakePluginPath(), state});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(contains(run.err, "keeps no state data")) << run.err;
+    std::filesystem::remove(state);
 }
 
 TEST(QrhostCommands, WrongUsageAndBadFilesGiveErrorCodes) {

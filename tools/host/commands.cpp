@@ -1,12 +1,14 @@
 #include "tools/host/commands.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "platform/winmm.h"
 #include "tools/host/binary_exports.h"
@@ -67,11 +69,11 @@ int commandDevices(const Arguments& arguments, Streams& io) {
     return kExitOk;
 }
 
-int commandSet(const Arguments& arguments, Streams& io) {
-    if (arguments.size() < 2) throw UsageError("set needs a plug-in file and IDX=VALUE pairs");
-    // Every pair is checked before the plug-in is touched.
+// IDX=VALUE pairs, every one checked before the plug-in is touched.
+std::vector<std::pair<std::string, float>> assignments(const Arguments& arguments,
+                                                       std::size_t first) {
     std::vector<std::pair<std::string, float>> changes;
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
+    for (std::size_t i = first; i < arguments.size(); ++i) {
         const std::string& pair = arguments[i];
         const auto equals = pair.find('=');
         if (equals == std::string::npos)
@@ -80,6 +82,12 @@ int commandSet(const Arguments& arguments, Streams& io) {
         if (!value) throw UsageError("not a number: " + quoted(pair.substr(equals + 1)));
         changes.emplace_back(pair.substr(0, equals), *value);
     }
+    return changes;
+}
+
+int commandSet(const Arguments& arguments, Streams& io) {
+    if (arguments.size() < 2) throw UsageError("set needs a plug-in file and IDX=VALUE pairs");
+    const auto changes = assignments(arguments, 1);
     auto plugin = LoadedPlugin::load(arguments[0]);
     std::vector<std::pair<VstInt32, float>> resolved;
     for (const auto& [index, value] : changes)
@@ -89,6 +97,36 @@ int commandSet(const Arguments& arguments, Streams& io) {
         io.out << describeParameter(plugin->parameter(index)) << '\n';
     }
     return kExitOk;
+}
+
+int commandSave(const Arguments& arguments, Streams& io) {
+    if (arguments.size() < 2) throw UsageError("save needs a plug-in file and a state file");
+    const auto changes = assignments(arguments, 2);
+    auto plugin = LoadedPlugin::load(arguments[0]);
+    for (const auto& [index, value] : changes)
+        plugin->setParameter(parameterIndex(*plugin, index), value);
+    writeStateFile(*plugin, arguments[1], io.out);
+    return kExitOk;
+}
+
+// Loads the state as a host reopening a project does, waits while the plug-in sends what it
+// restored, and shows the parameters it ends up with.
+int commandLoad(const Arguments& arguments, Streams& io) {
+    if (arguments.size() < 2 || arguments.size() > 3)
+        throw UsageError("load needs a plug-in file, a state file and optionally MS to wait");
+    std::int64_t waitMs = 500;
+    if (arguments.size() == 3) {
+        const auto number = parseInteger(arguments[2]);
+        if (!number || *number < 0 || *number > 3'600'000)
+            throw UsageError("MS must be a whole number from 0 to 3600000");
+        waitMs = *number;
+    }
+    auto plugin = LoadedPlugin::load(arguments[0]);
+    const bool taken = readStateFile(*plugin, arguments[1], io.out);
+    io.out.flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    printParameters(*plugin, io.out);
+    return taken ? kExitOk : kExitCheckFailed;
 }
 
 int commandGet(const Arguments& arguments, Streams& io) {
@@ -147,6 +185,11 @@ const std::vector<Command> commandTable = {
     {"set", "PLUGIN IDX=VALUE...", "set parameters in one session, showing each result",
      commandSet},
     {"get", "PLUGIN IDX...", "read parameters: name, value and display text", commandGet},
+    {"save", "PLUGIN FILE [IDX=VALUE...]",
+     "set parameters, then write the state a host saves with a project to FILE", commandSave},
+    {"load", "PLUGIN FILE [MS]",
+     "give the plug-in the state in FILE as a reopened project does, wait MS (500), show it",
+     commandLoad},
     {"script", "PLUGIN FILE", "run a script of parameter changes and checks (FILE - is stdin)",
      commandScript},
     {"process", "PLUGIN [FRAMES] [BLOCK]",
@@ -370,6 +413,26 @@ std::string describeProcess(const char* precision, const ProcessReport& report) 
              << report.mismatchChannel << ")";
     if (!report.inputsIntact) text << "; the plug-in CHANGED its input buffers";
     return text.str();
+}
+
+void writeStateFile(const LoadedPlugin& plugin, const std::string& path, std::ostream& out) {
+    const std::vector<unsigned char> state = plugin.getState();
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(state.data()),
+               static_cast<std::streamsize>(state.size()));
+    if (!file.flush()) throw HostError("cannot write " + quoted(path));
+    out << "saved " << state.size() << " bytes of state to " << path << '\n';
+}
+
+bool readStateFile(const LoadedPlugin& plugin, const std::string& path, std::ostream& out) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw HostError("cannot read " + quoted(path));
+    const std::vector<unsigned char> state((std::istreambuf_iterator<char>(file)),
+                                           std::istreambuf_iterator<char>());
+    const VstIntPtr answer = plugin.setState(state);
+    out << "loaded " << state.size() << " bytes of state from " << path << ": the plug-in "
+        << (answer ? "took it" : "refused it") << '\n';
+    return answer != 0;
 }
 
 std::vector<MidiDevice> midiOutputDevices() {

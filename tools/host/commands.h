@@ -72,6 +72,11 @@ struct MidiDevice {
 };
 std::vector<MidiDevice> midiOutputDevices();
 
+// A plug-in's state data to and from a file, as a host keeps it with a project; reading
+// answers whether the plug-in took the state.
+void writeStateFile(const LoadedPlugin& plugin, const std::string& path, std::ostream& out);
+bool readStateFile(const LoadedPlugin& plugin, const std::string& path, std::ostream& out);
+
 // The script language of `qrhost script`.
 int runScript(LoadedPlugin& plugin, std::istream& script, const std::string& scriptName,
               Streams& io);
