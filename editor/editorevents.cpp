@@ -15,6 +15,7 @@ void MidiRemoteEditor::valueChanged(CControl* control) {
 
     switch (tag) {
     case ParameterIndex::kMidiDevice:
+        static_cast<MidiRemoteEffect*>(effect)->forgetProjectDeviceNumber();
         effect->setParameterAutomated(ParameterIndex::kMidiDevice, value);
         if (deviceMenu) deviceMenu->invalid();
         break;

@@ -105,6 +105,16 @@ bool ControlHandOver::nextRequest(std::uint32_t generation, DeviceRequest& out) 
     return true;
 }
 
+bool ControlHandOver::waitingAfter(std::uint32_t generation,
+                                   DeviceAction action) const noexcept {
+    DeviceRequest request;
+    while (nextRequest(generation, request)) {
+        if (request.action == action) return true;
+        generation = request.generation;
+    }
+    return false;
+}
+
 std::size_t ControlHandOver::collect(std::uint32_t generation, Batch& out,
                                      std::uint32_t& horizon) noexcept {
     horizon = nextSequence.load();

@@ -55,6 +55,8 @@ class ControlHandOver {
     // The device change that follows `generation`: the next one, or the oldest still kept if
     // the next was overwritten. False while there is none yet (or its writer is still storing).
     bool nextRequest(std::uint32_t generation, DeviceRequest& out) const noexcept;
+    // Whether a device change of this kind waits after `generation`.
+    bool waitingAfter(std::uint32_t generation, DeviceAction action) const noexcept;
     // The pending changes of `generation` made before this call, oldest first. Waits briefly for
     // writers still storing a change, so that none made earlier is passed over for a later one.
     // Changes of generations older than `generation` are dropped on the way; newer ones stay.

@@ -24,6 +24,10 @@ constexpr auto kFinishLimit = 3s;
 constexpr auto kRetryInterval = 1ms;
 // With nothing to do the sender sleeps until woken; this only bounds a lost wake.
 constexpr auto kIdleWait = 250ms;
+// A device chosen by number is opened only this long after the choice: a host restoring a
+// project sets its parameters, the stale device number among them, and gives the state data
+// right after, which names the project's device and replaces the choice.
+constexpr auto kChoiceSettle = 50ms;
 
 struct Chosen {
     platform::MidiOutput device;
@@ -61,6 +65,7 @@ struct MidiOutDevice::Shared {
 
     void run();
     void switchDevice(const ControlHandOver::DeviceRequest& request);
+    void skipDevice(const ControlHandOver::DeviceRequest& request);
     enum class Pass { kDone, kNotReady };
     Pass sendPass();
     void leave(Clock::time_point deadline);
@@ -181,12 +186,41 @@ void MidiOutDevice::Shared::switchDevice(const ControlHandOver::DeviceRequest& r
     servedGeneration.store(generation);
 }
 
+// A choice that a restored state replaced before it was made: the old device gets what was
+// meant for it and closes, and what was meant for the skipped device is dropped, since the
+// state brings every value again.
+void MidiOutDevice::Shared::skipDevice(const ControlHandOver::DeviceRequest& request) {
+    leave(Clock::now() + kLeaveLimit);
+    closePort();
+    generation = request.generation;
+    servedGeneration.store(generation);
+    sendPass();
+}
+
 void MidiOutDevice::Shared::run() {
     std::optional<Clock::time_point> closeDeadline;
+    std::uint32_t choiceSeen = 0;
+    Clock::time_point choiceSeenAt{};
     for (;;) {
         const Pass pass = sendPass();
         ControlHandOver::DeviceRequest request;
         if (handOver.nextRequest(generation, request)) {
+            if (request.action == Action::kSelect && !stopping.load()) {
+                if (choiceSeen != request.generation) {
+                    choiceSeen = request.generation;
+                    choiceSeenAt = Clock::now();
+                }
+                if (handOver.waitingAfter(request.generation, Action::kRecall)) {
+                    skipDevice(request);
+                    continue;
+                }
+                const auto waited = Clock::now() - choiceSeenAt;
+                if (waited < kChoiceSettle) {
+                    wakeup.waitFor(std::chrono::duration_cast<std::chrono::microseconds>(
+                        kChoiceSettle - waited));
+                    continue;
+                }
+            }
             switchDevice(request);
             continue;
         }

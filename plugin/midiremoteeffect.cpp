@@ -16,6 +16,12 @@ constexpr const char* kVendor = "Brannock";
 constexpr VstInt32 kVendorVersion = 1100;
 constexpr VstInt32 kUniqueId = fourCharCode('Q', 'V', 'R', 'L');
 
+constexpr std::uint64_t kProjectDeviceActive = std::uint64_t{1} << 63;
+std::uint64_t projectDeviceWord(int savedNumber, int numberNow) {
+    return kProjectDeviceActive | static_cast<std::uint64_t>(savedNumber & 0x7FFFFFFF) << 32 |
+           static_cast<std::uint32_t>(numberNow);
+}
+
 template <typename Sample>
 void passThrough(Sample** inputs, Sample** outputs, VstInt32 sampleFrames) {
     if (!inputs || !outputs || sampleFrames <= 0) return;
@@ -89,9 +95,26 @@ void MidiRemoteEffect::applyToMidi(VstInt32 index, float value) {
     } else if (isGainIndex(index)) {
         sendGain(index - kFirstGain, false);
     } else if (index == kMidiDevice) {
-        // Anything that is not a finite device number in range closes the port.
-        midiOut->selectDevice(vst::truncateToInt32(value).value_or(-1));
+        chooseDevice(value);
     }
+}
+
+void MidiRemoteEffect::chooseDevice(float value) {
+    // Anything that is not a finite device number in range closes the port.
+    const int number = vst::truncateToInt32(value).value_or(-1);
+    std::uint64_t project = projectDevice.load();
+    while (project & kProjectDeviceActive) {
+        const auto saved = static_cast<int>((project >> 32) & 0x7FFFFFFF);
+        if (number == saved) {
+            // The host restoring the project it just gave us: keep the project's device.
+            const auto now = static_cast<float>(static_cast<std::int32_t>(project & 0xFFFFFFFFu));
+            parameterValues[ParameterIndex::kMidiDevice].store(now);
+            if (windowEditor) windowEditor->setParameter(ParameterIndex::kMidiDevice, now);
+            return;
+        }
+        if (projectDevice.compare_exchange_weak(project, 0)) break;
+    }
+    midiOut->selectDevice(number);
 }
 
 // Hands over the gain the effect holds, not the caller's value: when two threads set the same
@@ -114,11 +137,18 @@ void MidiRemoteEffect::sendAllGains() {
 }
 
 void MidiRemoteEffect::showDeviceNumber(int number) {
+    std::uint64_t project = projectDevice.load();
+    while ((project & kProjectDeviceActive) &&
+           !projectDevice.compare_exchange_weak(
+               project, projectDeviceWord(static_cast<int>((project >> 32) & 0x7FFFFFFF), number))) {
+    }
     const auto value = static_cast<float>(number);
     if (parameterValues[ParameterIndex::kMidiDevice].exchange(value) == value) return;
     if (windowEditor) windowEditor->setParameter(ParameterIndex::kMidiDevice, value);
     updateDisplay();
 }
+
+void MidiRemoteEffect::forgetProjectDeviceNumber() { projectDevice.store(0); }
 
 void MidiRemoteEffect::recountDevices(bool thenRefresh) {
     const MidiOutDevice::Recount recount = midiOut->recount();
@@ -149,10 +179,14 @@ VstInt32 MidiRemoteEffect::setChunk(void* data, VstInt32 byteSize, bool /*isPres
     using namespace ParameterIndex;
     // Parameter 0 names the device's number now; -1 while it is not listed or none was chosen.
     int deviceNumber = -1;
-    if (state.deviceName[0] != '\0')
+    projectDevice.store(0);
+    if (state.deviceName[0] != '\0') {
         deviceNumber = midiOut->recall(state.deviceName.data());
-    else
+        const auto saved = static_cast<int>(state.values[kMidiDevice]);
+        if (saved >= 0) projectDevice.store(projectDeviceWord(saved, deviceNumber));
+    } else {
         midiOut->selectDevice(-1);
+    }
     for (VstInt32 index = kRefresh; index < kCount; ++index) {
         const float value = state.values[static_cast<std::size_t>(index)];
         parameterValues[static_cast<std::size_t>(index)].store(value);

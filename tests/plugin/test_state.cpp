@@ -147,6 +147,31 @@ TEST_F(State, AReopenedProjectFindsItsDeviceWhereverItsNumberNowIs) {
     EXPECT_EQ(Recorder::instance().openHandles(), 1);
 }
 
+// Some hosts give back the state data and then set every parameter again, parameter 0 to the
+// number the project saved, which counted the devices of another day.
+TEST_F(State, TheSavedNumberSetAgainByTheHostStillMeansTheProjectsDevice) {
+    set(0, 1.0f); // "Port B"
+    set(9, 0.5f);
+    const std::vector<unsigned char> saved = saveState();
+    Recorder::instance().setDevices({u"Port X", u"Port Y", u"Port B"});
+    reopen();
+    ASSERT_EQ(loadState(saved), 1);
+    set(0, 1.0f);
+    set(9, 0.5f);
+    settle();
+    EXPECT_EQ(get(0), 2.0f);
+    EXPECT_TRUE(Recorder::instance().messagesTo(u"Port Y").empty());
+    EXPECT_TRUE(Recorder::instance().isOpen(u"Port B"));
+
+    // Another number is a new choice, and from then on numbers count this instance's list.
+    set(0, 0.0f);
+    settle();
+    EXPECT_TRUE(Recorder::instance().isOpen(u"Port X"));
+    set(0, 1.0f);
+    settle();
+    EXPECT_TRUE(Recorder::instance().isOpen(u"Port Y"));
+}
+
 TEST_F(State, AMissingDeviceSendsNothingUntilACountFindsItThenGetsEveryGain) {
     set(0, 2.0f); // "Port C"
     set(7, 0.5f);
@@ -155,6 +180,7 @@ TEST_F(State, AMissingDeviceSendsNothingUntilACountFindsItThenGetsEveryGain) {
     Recorder::instance().setDevices({u"Port A", u"Port B"});
     reopen();
     ASSERT_EQ(loadState(saved), 1);
+    set(0, 2.0f); // the host sets the saved number again: still the missing device
     EXPECT_TRUE(midiCalls().empty()) << "nothing opened, nothing sent anywhere";
     EXPECT_EQ(get(0), -1.0f);
     const MidiOutDevice::Status status = effect()->midiPort().status();

@@ -12,6 +12,7 @@
 
 #include "platform/winmm.h"
 #include "tools/host/binary_exports.h"
+#include "tools/host/validate_probes.h"
 
 namespace qrhost {
 
@@ -129,6 +130,31 @@ int commandLoad(const Arguments& arguments, Streams& io) {
     return taken ? kExitOk : kExitCheckFailed;
 }
 
+// A MIDI receiver of the host's own that prints what arrives, for checking from a shell which
+// device a plug-in or a host's project reaches.
+int commandListen(const Arguments& arguments, Streams& io) {
+    if (arguments.empty() || arguments.size() > 2)
+        throw UsageError("listen needs SECONDS and optionally a receiver name");
+    const auto seconds = parseInteger(arguments[0]);
+    if (!seconds || *seconds < 1 || *seconds > 86'400)
+        throw UsageError("SECONDS must be a whole number from 1 to 86400");
+    std::string whyNot;
+    const auto receiver = MidiReceiverProbe::open(whyNot, arguments.size() > 1 ? arguments[1] : "");
+    if (!receiver) throw HostError("no receiver: " + whyNot);
+    io.out << "listening on " << receiver->portName() << std::endl;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(*seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        for (const auto& message : receiver->take(1 << 20, 100)) {
+            for (std::size_t i = 0; i < message.size(); ++i)
+                io.out << (i ? " " : "") << std::hex << std::setw(2) << std::setfill('0')
+                       << static_cast<unsigned>(message[i]) << std::dec << std::setfill(' ');
+            io.out << '\n';
+        }
+        io.out.flush();
+    }
+    return kExitOk;
+}
+
 int commandGet(const Arguments& arguments, Streams& io) {
     if (arguments.size() < 2) throw UsageError("get needs a plug-in file and parameter indexes");
     for (std::size_t i = 1; i < arguments.size(); ++i)
@@ -194,6 +220,9 @@ const std::vector<Command> commandTable = {
      commandScript},
     {"process", "PLUGIN [FRAMES] [BLOCK]",
      "run test audio through (32 and 64 bit); output must equal input", commandProcess},
+    {"listen", "SECONDS [NAME]",
+     "a MIDI receiver of this host's (NAME:in on JACK) that prints what arrives",
+     commandListen},
     {"help", "", "this text", commandHelp},
 };
 

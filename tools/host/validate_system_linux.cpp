@@ -17,10 +17,11 @@ void quiet(const char*) {}
 
 class JackReceiverProbe : public MidiReceiverProbe {
   public:
-    std::string open() {
+    std::string open(const std::string& clientName) {
         // libjack prints its complaints when no server answers; the check reports instead.
         jack_set_error_function(&quiet);
         jack_set_info_function(&quiet);
+        if (!clientName.empty()) return receiver.open(clientName, "in", true);
         return receiver.open("qrhost-validate-" + std::to_string(::getpid()), "in");
     }
     std::string portName() const override { return receiver.portName(); }
@@ -35,9 +36,10 @@ class JackReceiverProbe : public MidiReceiverProbe {
 
 } // namespace
 
-std::unique_ptr<MidiReceiverProbe> MidiReceiverProbe::open(std::string& whyNot) {
+std::unique_ptr<MidiReceiverProbe> MidiReceiverProbe::open(std::string& whyNot,
+                                                           const std::string& clientName) {
     auto probe = std::make_unique<JackReceiverProbe>();
-    whyNot = probe->open();
+    whyNot = probe->open(clientName);
     if (!whyNot.empty()) return nullptr;
     return probe;
 }
