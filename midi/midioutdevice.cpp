@@ -44,6 +44,8 @@ struct MidiOutDevice::Shared {
     std::atomic<bool> portOpen{false};
     // A request to open the chosen device afresh is waiting, so another would only repeat it.
     std::atomic<bool> reopenWaiting{false};
+    // A restored state is counting the devices to find its own: device choices wait for it.
+    std::atomic<int> recallsPreparing{0};
     std::atomic<bool> stopping{false};
     std::atomic<bool> finished{false};
     // What the sender has dealt with: the device generation it serves and the sequence number
@@ -215,6 +217,10 @@ void MidiOutDevice::Shared::run() {
                     continue;
                 }
                 const auto waited = Clock::now() - choiceSeenAt;
+                if (recallsPreparing.load() > 0) {
+                    wakeup.waitFor(kRetryInterval);
+                    continue;
+                }
                 if (waited < kChoiceSettle) {
                     wakeup.waitFor(std::chrono::duration_cast<std::chrono::microseconds>(
                         kChoiceSettle - waited));
@@ -362,6 +368,11 @@ MidiOutDevice::Recount MidiOutDevice::recount() {
 }
 
 int MidiOutDevice::recall(const std::string& name) {
+    struct Preparing {
+        std::atomic<int>& count;
+        explicit Preparing(std::atomic<int>& count) : count(count) { count.fetch_add(1); }
+        ~Preparing() { count.fetch_sub(1); }
+    } preparing(shared->recallsPreparing);
     std::optional<std::vector<platform::MidiOutput>> counted;
     try {
         counted = platform::countMidiOutputs();

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   librtmidi-dev libasound2-dev jackd2 libjack-jackd2-dev
   libcairo2-dev libx11-dev fonts-liberation python3-cairo
-  xvfb xdotool imagemagick
+  xvfb xdotool imagemagick ardour
   wine wine64 qemu-user
 )
 # Wanted, but a run goes on without them: the 32-bit Windows tests report themselves skipped.

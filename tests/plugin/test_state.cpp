@@ -172,6 +172,23 @@ TEST_F(State, TheSavedNumberSetAgainByTheHostStillMeansTheProjectsDevice) {
     EXPECT_TRUE(Recorder::instance().isOpen(u"Port Y"));
 }
 
+// Others set every parameter first, parameter 0 to the saved number, and give the state right
+// after: the stale number must not open a device, nor gains reach one.
+TEST_F(State, TheSavedNumberSetByTheHostJustBeforeTheStateNeverReachesADevice) {
+    set(0, 0.0f); // "Port A"
+    set(7, 0.5f);
+    const std::vector<unsigned char> saved = saveState();
+    Recorder::instance().setDevices({u"Port X", u"Port A"});
+    reopen();
+    set(0, 0.01f);
+    set(7, 0.5f);
+    ASSERT_EQ(loadState(saved), 1);
+    settle();
+    EXPECT_FALSE(Recorder::instance().calls().empty());
+    for (const auto& call : Recorder::instance().calls()) EXPECT_EQ(call.deviceName, u"Port A");
+    EXPECT_EQ(Recorder::instance().messagesTo(u"Port A").size(), 48u);
+}
+
 TEST_F(State, AMissingDeviceSendsNothingUntilACountFindsItThenGetsEveryGain) {
     set(0, 2.0f); // "Port C"
     set(7, 0.5f);
