@@ -11,6 +11,7 @@ packages=(
   libcairo2-dev libx11-dev fonts-liberation python3-cairo
   xvfb xdotool imagemagick
   wine wine64 wine32:i386 qemu-user
+  dpkg-dev file ardour
 )
 
 missing=()
