@@ -22,13 +22,8 @@ if [ ! -x "$scanner" ] || ! command -v ardour7-lua >/dev/null; then
 fi
 
 plugin=/usr/lib/vst/QuorvelRemote.so
-mapfile -t files < <(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | grep -v '/$')
-# Folders the package creates must go with it; those that were here before stay.
-mapfile -t new_folders < <(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | grep '/$' |
-    sed 's:/$::' | while read -r folder; do [ -e "$folder" ] || echo "$folder"; done)
-
 apt() {
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "$@" -y -q >"$work/apt.log" 2>&1 ||
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "$@" -y -q >"$work/apt.log" 2>&1 ||
         { cat "$work/apt.log"; return 1; }
 }
 installed() {
@@ -46,8 +41,15 @@ if installed; then
     apt purge "$deb_name"
 fi
 
-# Ardour, as a user without any settings: no plug-in path, nothing cached.
-ardour_env=(env -u LXVST_PATH -u VST_PATH HOME="$work/home")
+mapfile -t files < <(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | grep -v '/$')
+# Folders the package creates must go with it; those that were here before stay.
+mapfile -t new_folders < <(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | grep '/$' |
+    sed 's:/$::' | while read -r folder; do [ -e "$folder" ] || echo "$folder"; done)
+
+# Ardour, as a user without any settings: no plug-in path, nothing cached, and its settings
+# and caches under the private HOME.
+ardour_env=(env -u LXVST_PATH -u VST_PATH -u XDG_CONFIG_HOME -u XDG_CACHE_HOME -u XDG_DATA_HOME
+    HOME="$work/home")
 mkdir -p "$work/home"
 # shown LOG COMMAND...: the command's outcome; the log file is shown when it failed.
 shown() {
