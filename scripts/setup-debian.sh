@@ -9,8 +9,9 @@ packages=(
   googletest libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   librtmidi-dev libasound2-dev jackd2 libjack-jackd2-dev
   libcairo2-dev libx11-dev fonts-liberation python3-cairo
-  xvfb xdotool imagemagick ardour
+  xvfb xdotool imagemagick
   wine wine64 qemu-user
+  dpkg-dev file ardour
 )
 # Wanted, but a run goes on without them: the 32-bit Windows tests report themselves skipped.
 optional=(wine32:i386)

@@ -69,6 +69,13 @@ only="" step "win64 validator (Wine)" run_wine_validate "$root/build/win64" /usr
 step "win32 validator (Wine)" run_wine32_validate
 step "win64 window under Wine and Xvfb" run_wine_window_test "$root/build/win64" /usr/lib/wine/wine64
 step "win32 window under Wine and Xvfb" run_wine_window_test "$root/build/win32" /usr/lib/wine/wine
+# The release packages as users get them: built, checked, and the Debian package installed on
+# this machine for Ardour to find, then removed.
+if step "release packages (scripts/package.sh)" "$root/scripts/package.sh"; then
+  step "release packages: contents, dependencies, versions" "$root/tests/packaging/check_packages.sh"
+  step "Debian package: installed, found by Ardour 7 in /usr/lib/vst, removed" \
+    "$root/tests/packaging/deb_ardour_test.sh"
+fi
 step "sanitizers (AddressSanitizer + UBSan on every suite, ThreadSanitizer on the threaded ones)" \
   "$root/scripts/sanitize.sh"
 step "fuzzing the effect record for a minute (libFuzzer)" "$root/scripts/fuzz.sh" 60

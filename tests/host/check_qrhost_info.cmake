@@ -16,6 +16,8 @@ set(expected
   "Flags: +0x0000103[01]( effFlagsHasEditor)? effFlagsCanReplacing effFlagsProgramChunks effFlagsCanDoubleReplacing\n"
   "Program: +0 \"Default\"\n"
   "Exports: +(main, VSTPluginMain|VSTPluginMain, main)\n"
+  "Version info: +ELF version note\n"
+  "\n  ProductName: +Quorvel Remote Control Demo\n"
   "\n +0  MidiDev +0\\.000000 +0\n"
   "\n +1  Refresh +0\\.000000 +0\n"
   "\n +2  Gain 1 +10 dB +0\n"

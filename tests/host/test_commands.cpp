@@ -7,6 +7,7 @@
 #include <regex>
 #include <sstream>
 
+#include "qr_version.h"
 #include "tests/host/host_test_paths.h"
 #include "tools/host/commands.h"
 
@@ -58,6 +59,7 @@ TEST(QrhostCommands, InfoShowsIdentityFlagsAndEveryParameter) {
         EXPECT_TRUE(contains(run.out, line)) << line;
     EXPECT_TRUE(contains(run.out,
                          "effFlagsCanReplacing effFlagsProgramChunks effFlagsCanDoubleReplacing"));
+    EXPECT_TRUE(contains(run.out, "\n  ProductVersion:   " QR_VERSION_TEXT "\n")) << run.out;
     EXPECT_EQ(countLines(run.out, R"( +\d+  Gain \d+ +10 dB +0)"), 48);
     EXPECT_EQ(countLines(run.out, R"( +\d+  Ln \d+\+\d+ +0\.000000 +0)"), 24);
     EXPECT_TRUE(contains(run.out, "    0  MidiDev   0.000000            0\n"));
@@ -116,6 +118,9 @@ TEST(QrhostCommands, WrongUsageAndBadFilesGiveErrorCodes) {
         {{"info", plugin + ".missing"}, 3, "cannot load"},
         {{"script", plugin, plugin + ".missing.txt"}, 3, "cannot read the script"},
         {{"exports", host_tests::textFilePath()}, 3, "neither an ELF nor a PE file"},
+        {{"version"}, 2, "usage: qrhost version FILE"},
+        {{"version", host_tests::textFilePath()}, 3, "neither an ELF nor a PE file"},
+        {{"version", host_tests::fakePluginPath()}, 1, "carries no version information"},
     };
     for (const Case& c : cases) {
         const Outcome run = qrhostRun(c.arguments);

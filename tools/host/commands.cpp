@@ -12,6 +12,7 @@
 
 #include "platform/winmm.h"
 #include "tools/host/binary_exports.h"
+#include "tools/host/binary_version.h"
 #include "tools/host/validate_probes.h"
 
 namespace qrhost {
@@ -42,6 +43,8 @@ int commandHelp(const Arguments&, Streams& io) {
 
 int commandInfo(const Arguments& arguments, Streams& io) {
     if (arguments.size() != 1) throw UsageError("info takes one plug-in file");
+    // What the file says comes first, so a plug-in of another system still shows it.
+    printFileInfo(arguments[0], io.out);
     auto plugin = LoadedPlugin::load(arguments[0]);
     printInfo(*plugin, io.out);
     io.out << '\n';
@@ -56,6 +59,17 @@ int commandExports(const Arguments& arguments, Streams& io) {
     for (const std::string& name : exports.names)
         io.out << "  " << name << '\n';
     if (exports.unnamed) io.out << "  (" << exports.unnamed << " by ordinal only)\n";
+    return kExitOk;
+}
+
+int commandVersion(const Arguments& arguments, Streams& io) {
+    if (arguments.size() != 1) throw UsageError("version takes one library file");
+    const auto version = readVersionInfo(arguments[0]);
+    if (!version) {
+        io.err << arguments[0] << " carries no version information\n";
+        return kExitCheckFailed;
+    }
+    printVersionInfo(*version, io.out);
     return kExitOk;
 }
 
@@ -207,6 +221,8 @@ const std::vector<Command> commandTable = {
     {"info", "PLUGIN", "identity, flags and every parameter of a plug-in", commandInfo},
     {"exports", "FILE", "a library file's format and exported names, without loading it",
      commandExports},
+    {"version", "FILE", "a library file's version resource or note, without loading it",
+     commandVersion},
     {"devices", "", "the MIDI output devices a plug-in sees on this system", commandDevices},
     {"set", "PLUGIN IDX=VALUE...", "set parameters in one session, showing each result",
      commandSet},
@@ -372,24 +388,55 @@ std::string categoryName(VstIntPtr category) {
     }
 }
 
-void printInfo(const LoadedPlugin& plugin, std::ostream& out) {
-    const AEffect& e = plugin.effect();
-    const Identity id = plugin.identity();
-    auto line = [&out](const char* label) -> std::ostream& {
-        return out << std::left << std::setw(16) << label << std::right;
+namespace {
+
+std::ostream& infoLine(std::ostream& out, const char* label) {
+    return out << std::left << std::setw(16) << label << std::right;
+}
+
+} // namespace
+
+void printVersionInfo(const VersionInfo& version, std::ostream& out) {
+    infoLine(out, "Version info:") << version.source << '\n';
+    auto line = [&out](const std::string& label) -> std::ostream& {
+        return out << "  " << std::left << std::setw(18) << label + ':' << std::right;
     };
-    line("File:") << plugin.path() << '\n';
+    if (version.fileVersion)
+        line("File version") << versionNumbersText(*version.fileVersion) << '\n';
+    if (version.productVersion)
+        line("Product version") << versionNumbersText(*version.productVersion) << '\n';
+    for (const auto& [key, text] : version.strings)
+        line(key) << text << '\n';
+}
+
+void printFileInfo(const std::string& path, std::ostream& out) {
+    infoLine(out, "File:") << path << '\n';
     try {
-        const BinaryExports exports = readBinaryExports(plugin.path());
-        line("Binary:") << exports.format << '\n';
+        const BinaryExports exports = readBinaryExports(path);
+        infoLine(out, "Binary:") << exports.format << '\n';
         std::string names;
         for (const std::string& name : exports.names)
             names += (names.empty() ? "" : ", ") + name;
         if (exports.unnamed) names += " and " + std::to_string(exports.unnamed) + " by ordinal";
-        line("Exports:") << (names.empty() ? "(none)" : names) << '\n';
+        infoLine(out, "Exports:") << (names.empty() ? "(none)" : names) << '\n';
     } catch (const HostError& error) {
-        line("Binary:") << "(" << error.what() << ")\n";
+        infoLine(out, "Binary:") << "(" << error.what() << ")\n";
+        return;
     }
+    try {
+        if (const auto version = readVersionInfo(path))
+            printVersionInfo(*version, out);
+        else
+            infoLine(out, "Version info:") << "(none)\n";
+    } catch (const HostError& error) {
+        infoLine(out, "Version info:") << "(" << error.what() << ")\n";
+    }
+}
+
+void printInfo(const LoadedPlugin& plugin, std::ostream& out) {
+    const AEffect& e = plugin.effect();
+    const Identity id = plugin.identity();
+    auto line = [&out](const char* label) -> std::ostream& { return infoLine(out, label); };
     line("Entry point:") << entryPointName(plugin.entryUsed()) << '\n';
     line("Effect name:") << id.effectName << '\n';
     line("Vendor:") << id.vendor << '\n';
