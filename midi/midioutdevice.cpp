@@ -40,6 +40,7 @@ struct Chosen {
 struct MidiOutDevice::Shared {
     ControlHandOver handOver;
     platform::ThreadWakeup wakeup;
+    platform::ThreadWakeup finishedWakeup; // the sender ended (for the destructor)
     std::atomic<std::uint32_t> statusGeneration{0};
     std::atomic<bool> portOpen{false};
     // A request to open the chosen device afresh is waiting, so another would only repeat it.
@@ -243,6 +244,7 @@ void MidiOutDevice::Shared::run() {
     }
     closePort();
     finished.store(true);
+    finishedWakeup.wake();
 }
 
 MidiOutDevice::MidiOutDevice() : shared(std::make_shared<Shared>()) {
@@ -259,8 +261,10 @@ MidiOutDevice::~MidiOutDevice() {
     shared->stopping.store(true);
     shared->wakeup.wake();
     const Clock::time_point deadline = Clock::now() + kFinishLimit;
-    while (!shared->finished.load() && Clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
+    for (Clock::time_point now = Clock::now(); !shared->finished.load() && now < deadline;
+         now = Clock::now())
+        shared->finishedWakeup.waitFor(
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - now));
     if (shared->finished.load()) {
         sender.join();
         return;
