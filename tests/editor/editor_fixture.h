@@ -1,7 +1,9 @@
 #pragma once
 // The plug-in with its window opened offscreen, driven by mouse events in window coordinates.
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "editor/midiremoteeditor.h"
 #include "vst/audioeffect.h"
@@ -42,4 +44,15 @@ protected:
         return CPoint(78 + 140 * (linkSlot % 4), kMenuHeight + 105 + 122 * (linkSlot / 4));
     }
     std::string labelText(int channel) { return editor()->getGainLabel(channel)->getText(); }
+    // The messages sent so far, once there are at least `count` or a few seconds passed: MIDI
+    // may leave from a thread of its own shortly after the change.
+    std::vector<testing_midi::SentMessage> midiAtLeast(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        auto sent = midi();
+        while (sent.size() < count && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            sent = midi();
+        }
+        return sent;
+    }
 };
