@@ -56,25 +56,23 @@ void MidiRemoteEditor::recountFromWindow(bool thenRefresh) {
 }
 
 void MidiRemoteEditor::onGainChanged(VstInt32 tag, float value) {
-    const int channel = tag - ParameterIndex::kFirstGain;
     pendingValue = gainToMidiValue(value);
-    // One change per 7-bit step: a drag produces many more mouse events than MIDI steps.
-    if (pendingValue == lastSent[static_cast<std::size_t>(channel)]) return;
+    // One change per 7-bit step: a drag produces many more mouse events than MIDI steps. The
+    // step is compared with what the effect holds now, whoever set it (the host, this window,
+    // opening the window, a linked partner), so a move onto any other step always goes out.
+    if (pendingValue == gainToMidiValue(effect->getParameter(tag))) return;
 
-    const VstInt32 link = ParameterIndex::kFirstLink + channel / 2;
+    const VstInt32 link = ParameterIndex::kFirstLink + (tag - ParameterIndex::kFirstGain) / 2;
     if (effect->getParameter(link) != 1.0f) {
         effect->setParameterAutomated(tag, value);
-        lastSent[static_cast<std::size_t>(channel)] = pendingValue;
         return;
     }
 
-    const VstInt32 partner = channel % 2 == 0 ? tag + 1 : tag - 1;
+    const VstInt32 partner = (tag - ParameterIndex::kFirstGain) % 2 == 0 ? tag + 1 : tag - 1;
     const float partnerValue = effect->getParameter(partner);
     if (!(partnerValue >= 0.0f && partnerValue <= 1.0f)) return;
     effect->setParameterAutomated(tag, value);
     effect->setParameterAutomated(partner, value);
-    lastSent[static_cast<std::size_t>(channel)] = pendingValue;
-    lastSent[static_cast<std::size_t>(partner - ParameterIndex::kFirstGain)] = pendingValue;
 }
 
 void MidiRemoteEditor::showPage(int page) {

@@ -280,7 +280,11 @@ void MidiRemoteEditor::setExpanded(int state) {
         setMenuMouse(currentPage != kPageOne, currentPage == kPageOne, true, true, true, true);
         height = bmpPage1->getHeight();
     }
+    const bool resized = rect.bottom != height;
     rect.bottom = static_cast<VstInt16>(height);
+    // The host's window first, with the new size already in the rectangle hosts read back;
+    // where the host resized its window, the frame's own resize leaves it alone.
+    if (resized) requestHostResize(rect.right, height);
     frame->setSize(rect.right, height);
     frame->invalid();
     expanded = state;

@@ -45,7 +45,6 @@ public:
     int getCurrentPage() const { return currentPage; }
     int getPageBeforeInfo() const { return pageBeforeInfo; }
     bool isExpanded() const { return expanded == 1; }
-    int getLastSent(int channel) const { return lastSent[static_cast<std::size_t>(channel)]; }
     int getDeviceCount() const;
     std::string getDeviceName(int device) const;
 
@@ -82,8 +81,7 @@ private:
     void showDeviceStatus();
     void recountFromWindow(bool thenRefresh = false);
 
-    std::array<int, kNumGainChannels> lastSent{};
-    int pendingValue = 0;
+    int pendingValue = 0; // the 7-bit step of the gain change being handled
     int expanded = 1;
     CCoord menuHeight = 0;
     CCoord pageHeight = 0;

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   librtmidi-dev libasound2-dev jackd2 libjack-jackd2-dev
   libcairo2-dev libx11-dev fonts-liberation python3-cairo
-  xvfb xdotool imagemagick
+  xvfb xdotool imagemagick x11-utils
   wine wine64 qemu-user
   dpkg-dev file ardour
 )

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/editor/editor_fixture.h"
 
 using testing_host::FakeHost;
@@ -44,7 +46,6 @@ TEST_F(Events, KnobDragSendsOneChangePerSevenBitStep) {
     EXPECT_LE(automation().size(), 63u);
     EXPECT_EQ(automation().back().index, 2);
     EXPECT_EQ(automation().back().opt, get(2));
-    EXPECT_EQ(editor()->getLastSent(0), gainToMidiValue(get(2)));
     char expected[kGainTextSize];
     formatGainText(get(2), expected);
     EXPECT_EQ(labelText(0), expected);
@@ -80,8 +81,6 @@ TEST_F(Events, LinkedPairsMoveTogetherMovedChannelFirst) {
     EXPECT_EQ(sent[1].controller(), 25);
     EXPECT_EQ(sent[0].value(), 95);
     EXPECT_EQ(sent[1].value(), 95);
-    EXPECT_EQ(editor()->getLastSent(0), 95);
-    EXPECT_EQ(editor()->getLastSent(1), 95);
     EXPECT_FLOAT_EQ(editor()->getKnob(1)->getValue(), 0.75f) << "the partner's knob follows";
     EXPECT_EQ(labelText(1), "40 dB");
 
@@ -117,7 +116,6 @@ TEST_F(Events, LinksThatAreNotExactlyOnOrPartnersOutOfRange) {
     editor()->valueChanged(knob);
     EXPECT_TRUE(midi().empty());
     EXPECT_EQ(get(2), 0.0f);
-    EXPECT_EQ(editor()->getLastSent(0), 0);
 
     set(50, 0.5f);  // counts as unlinked
     editor()->valueChanged(knob);
@@ -126,15 +124,89 @@ TEST_F(Events, LinksThatAreNotExactlyOnOrPartnersOutOfRange) {
     EXPECT_EQ(get(3), 1.5f);
 }
 
-TEST_F(Events, HostChangesDoNotCountAsPassedOn) {
-    set(6, 0.5f);  // channel 5 from the host
-    EXPECT_EQ(editor()->getLastSent(4), 0);
+// Whatever set a gain last, the window's next move onto another 7-bit step reaches the effect,
+// the device and the host; a move that stays on the step the effect holds does not.
+class NextMove : public Events {
+  protected:
+    // Channel 1's knob dragged to the floor in one mouse move, as a fast hand does.
+    void dragChannelOneToTheFloor() { dragChannelOne(-200); }
+    void dragChannelOne(int up) {
+        FakeHost::instance().reset();
+        clearMidi();
+        drag(knobCentre(0).x, knobCentre(0).y, up, 1);
+    }
+    // The move reached the effect, the device (step 0) and the host, once for each channel
+    // it set.
+    void expectChannelOneOnStepZero(const char* after, float gain = 0.0f,
+                                    std::size_t channels = 1) {
+        SCOPED_TRACE(after);
+        EXPECT_EQ(get(2), gain);
+        const auto sent = midi();
+        ASSERT_EQ(sent.size(), channels);
+        EXPECT_EQ(sent[0].controller(), 24);
+        EXPECT_EQ(sent[0].value(), 0);
+        ASSERT_EQ(automation().size(), channels);
+        EXPECT_EQ(automation()[0].index, 2);
+        EXPECT_EQ(automation()[0].opt, gain);
+        EXPECT_EQ(labelText(0), "10 dB");
+    }
+};
+
+TEST_F(NextMove, AfterTheHostOnTheWindowThread) {
+    set(2, 0.8f);
+    dragChannelOneToTheFloor();
+    expectChannelOneOnStepZero("host change on the window thread");
+}
+
+TEST_F(NextMove, AfterTheHostOnAnotherThreadBeforeTheWindowsIdle) {
+    std::thread([this] { set(2, 0.8f); }).join();
+    // The knob still shows 0.0 until the idle; one pixel up is 0.005, step 0.
+    dragChannelOne(1);
+    expectChannelOneOnStepZero("host change from another thread, knob not yet moved", 0.005f);
+}
+
+TEST_F(NextMove, AfterOpeningTheWindow) {
+    closeWindow();
+    set(2, 0.8f);
+    openWindow();
+    dragChannelOneToTheFloor();
+    expectChannelOneOnStepZero("window opened on a restored gain");
+}
+
+TEST_F(NextMove, AfterTheHostMovedALinkedPair) {
+    set(50, 1.0f);
+    set(2, 0.8f);
+    set(3, 0.8f);
+    dragChannelOneToTheFloor();
+    expectChannelOneOnStepZero("linked pair set by the host", 0.0f, 2);
+    EXPECT_EQ(get(3), 0.0f) << "the partner follows";
+}
+
+TEST_F(NextMove, AfterALinkedPartnerMovedTheChannel) {
+    set(50, 1.0f);
+    CAnimKnob* partner = editor()->getKnob(1);
+    partner->setValue(0.8f);
+    editor()->valueChanged(partner);
+    EXPECT_EQ(get(2), 0.8f);
+    set(50, 0.0f);
+    dragChannelOneToTheFloor();
+    expectChannelOneOnStepZero("partner moved channel 1, then unlinked");
+}
+
+TEST_F(NextMove, StayingOnTheStepTheHostSetSendsNothing) {
+    set(6, 0.5f); // channel 5, step 63
     clearMidi();
+    FakeHost::instance().reset();
     CAnimKnob* knob = editor()->getKnob(4);
-    knob->setValue(0.004f);  // step 0, the editor's own last step
+    knob->setValue(0.501f); // still step 63
     editor()->valueChanged(knob);
-    EXPECT_TRUE(midi().empty());
     EXPECT_EQ(get(6), 0.5f);
+    EXPECT_TRUE(automation().empty());
+    knob->setValue(0.004f); // step 0: a different step goes out
+    editor()->valueChanged(knob);
+    EXPECT_EQ(get(6), 0.004f);
+    ASSERT_EQ(midi().size(), 1u);
+    EXPECT_EQ(midi()[0].value(), 0);
 }
 
 TEST_F(Events, RefreshIsSentButNotAutomated) {

@@ -101,3 +101,58 @@ TEST_F(HostUpdates, ClosingTheEffectWithTheWindowOpen) {
     EXPECT_EQ(dispatch(effClose), 1);
     record = nullptr;
 }
+
+// The editor asks the host to follow each change of its window's size, where the host says it
+// can; the size query keeps its answers.
+class SizeRequests : public EditorTest {
+  protected:
+    std::vector<testing_host::SizeRequest> requests() {
+        return testing_host::FakeHost::instance().sizeRequests;
+    }
+    static std::string heights(const std::vector<testing_host::SizeRequest>& list) {
+        std::string text;
+        for (const auto& request : list)
+            text += std::to_string(request.width) + "x" + std::to_string(request.height) + " ";
+        return text;
+    }
+};
+
+TEST_F(SizeRequests, OpeningShrinkingAndGrowingAskAHostThatCan) {
+    testing_host::FakeHost::instance().canSizeWindow = true;
+    EXPECT_EQ(windowRect().bottom, 424) << "before the first opening";
+    openWindow();
+    EXPECT_EQ(windowRect().bottom, 394);
+    const auto asked = testing_host::FakeHost::instance().canDoAsked;
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.front(), "sizeWindow");
+    ASSERT_EQ(heights(requests()), "573x394 ");
+    EXPECT_EQ(requests()[0].rectDuringCall.bottom, 394) << "the host reads the new size back";
+    EXPECT_EQ(requests()[0].rectDuringCall.right, 573);
+
+    click(472, 12); // "Minimize!"
+    EXPECT_EQ(windowRect().bottom, 27);
+    click(472, 12); // "Maximize!"
+    EXPECT_EQ(windowRect().bottom, 394);
+    EXPECT_EQ(heights(requests()), "573x394 573x27 573x394 ");
+    EXPECT_EQ(requests()[1].rectDuringCall.bottom, 27);
+
+    // Reopened at the size it had, the window asks for nothing; closed shrunk, it does.
+    closeWindow();
+    openWindow();
+    EXPECT_EQ(requests().size(), 3u);
+    click(472, 12);
+    closeWindow();
+    EXPECT_EQ(windowRect().bottom, 27) << "the host keeps seeing the last size while closed";
+    openWindow();
+    EXPECT_EQ(heights(requests()), "573x394 573x27 573x394 573x27 573x394 ");
+}
+
+TEST_F(SizeRequests, AHostThatCannotIsNotAsked) {
+    openWindow();
+    click(472, 12);
+    click(472, 12);
+    EXPECT_FALSE(testing_host::FakeHost::instance().canDoAsked.empty());
+    EXPECT_TRUE(requests().empty());
+    EXPECT_TRUE(testing_host::FakeHost::instance().recorded(audioMasterSizeWindow).empty());
+    EXPECT_EQ(windowRect().bottom, 394);
+}
