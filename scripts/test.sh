@@ -55,6 +55,9 @@ run_wine32_validate() {
   local build=$root/build/win32
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then
     only="" run_wine_validate "$build" /usr/lib/wine/wine
+  elif [ ! -e /usr/lib/wine/wine ]; then
+    echo "this machine has no 32-bit Wine (wine32:i386 is not installed)"
+    return 77
   elif command -v qemu-i386 >/dev/null; then
     echo "emulated (qemu-i386): all checks but the four-thread one and the editor's size"
     only="identity,programs,instances,editor while,audio,automation,hostile" \
