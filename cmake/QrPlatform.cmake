@@ -2,8 +2,13 @@
 # and how the entry points are exported.
 
 if(WIN32)
-  add_library(qr_midi_system INTERFACE)
-  target_link_libraries(qr_midi_system INTERFACE winmm)
+  # Waking the MIDI sender and keeping the module loaded, for every program with the core.
+  set(QR_CORE_PLATFORM_SOURCES
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/thread_wakeup_win.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/module_pin_win.cpp)
+  add_library(qr_midi_system STATIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/midi_outputs_winmm.cpp)
+  target_include_directories(qr_midi_system PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(qr_midi_system PUBLIC winmm)
   set(QR_MODULE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/module_win.cpp)
 
   function(qr_export_entry_points target)
@@ -11,6 +16,9 @@ if(WIN32)
     target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform/windows/exports.def)
   endfunction()
 else()
+  set(QR_CORE_PLATFORM_SOURCES
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/thread_wakeup_linux.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/module_pin_linux.cpp)
   find_package(PkgConfig REQUIRED)
   # RtMidi for the ALSA sequencer; JACK through a client of our own.
   pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)

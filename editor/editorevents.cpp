@@ -3,6 +3,7 @@
 
 #include "editor/editorlayout.h"
 #include "editor/midiremoteeditor.h"
+#include "plugin/midiremoteeffect.h"
 #include "vst/audioeffect.h"
 
 using namespace editorlayout;
@@ -14,10 +15,13 @@ void MidiRemoteEditor::valueChanged(CControl* control) {
 
     switch (tag) {
     case ParameterIndex::kMidiDevice:
+        static_cast<MidiRemoteEffect*>(effect)->forgetProjectDeviceNumber();
         effect->setParameterAutomated(ParameterIndex::kMidiDevice, value);
         if (deviceMenu) deviceMenu->invalid();
         break;
     case ParameterIndex::kRefresh:
+        // Devices switched on since the last count appear, and a chosen one comes back.
+        if (value == 1.0f) recountFromWindow(true);
         // Not automated: a refresh is an action, not a state worth recording.
         effect->setParameter(ParameterIndex::kRefresh, value);
         break;
@@ -40,26 +44,35 @@ void MidiRemoteEditor::valueChanged(CControl* control) {
     if (isGainIndex(tag)) onGainChanged(tag, value);
 }
 
-void MidiRemoteEditor::onGainChanged(VstInt32 tag, float value) {
-    const int channel = tag - ParameterIndex::kFirstGain;
-    pendingValue = gainToMidiValue(value);
-    // One change per 7-bit step: a drag produces many more mouse events than MIDI steps.
-    if (pendingValue == lastSent[static_cast<std::size_t>(channel)]) return;
+void MidiRemoteEditor::controlBeginEdit(CControl* control) {
+    if (control && control == deviceMenu) recountFromWindow();
+}
 
-    const VstInt32 link = ParameterIndex::kFirstLink + channel / 2;
+void MidiRemoteEditor::recountFromWindow(bool thenRefresh) {
+    static_cast<MidiRemoteEffect*>(effect)->recountDevices(thenRefresh);
+    if (!frame) return;
+    fillDeviceMenu();
+    showDeviceStatus();
+}
+
+void MidiRemoteEditor::onGainChanged(VstInt32 tag, float value) {
+    pendingValue = gainToMidiValue(value);
+    // One change per 7-bit step: a drag produces many more mouse events than MIDI steps. The
+    // step is compared with what the effect holds now, whoever set it (the host, this window,
+    // opening the window, a linked partner), so a move onto any other step always goes out.
+    if (pendingValue == gainToMidiValue(effect->getParameter(tag))) return;
+
+    const VstInt32 link = ParameterIndex::kFirstLink + (tag - ParameterIndex::kFirstGain) / 2;
     if (effect->getParameter(link) != 1.0f) {
         effect->setParameterAutomated(tag, value);
-        lastSent[static_cast<std::size_t>(channel)] = pendingValue;
         return;
     }
 
-    const VstInt32 partner = channel % 2 == 0 ? tag + 1 : tag - 1;
+    const VstInt32 partner = (tag - ParameterIndex::kFirstGain) % 2 == 0 ? tag + 1 : tag - 1;
     const float partnerValue = effect->getParameter(partner);
     if (!(partnerValue >= 0.0f && partnerValue <= 1.0f)) return;
     effect->setParameterAutomated(tag, value);
     effect->setParameterAutomated(partner, value);
-    lastSent[static_cast<std::size_t>(channel)] = pendingValue;
-    lastSent[static_cast<std::size_t>(partner - ParameterIndex::kFirstGain)] = pendingValue;
 }
 
 void MidiRemoteEditor::showPage(int page) {

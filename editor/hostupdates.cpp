@@ -2,6 +2,7 @@
 // follow, also on the page that is not shown.
 
 #include "editor/midiremoteeditor.h"
+#include "midi/midioutdevice.h"
 #include "vst/audioeffect.h"
 
 void MidiRemoteEditor::setParameter(VstInt32 index, float value) {
@@ -21,8 +22,8 @@ void MidiRemoteEditor::setParameter(VstInt32 index, float value) {
 void MidiRemoteEditor::applyParameter(VstInt32 index, float value) {
     using namespace ParameterIndex;
     if (index == kMidiDevice) {
-        deviceMenu->setValue(effect->getParameter(kMidiDevice));
-        deviceMenu->invalid();
+        // The menu names the device whose port is open, which the port tells, not the number.
+        showDeviceStatus();
         return;
     }
     if (index == kRefresh) {
@@ -51,6 +52,10 @@ void MidiRemoteEditor::applyPendingNotices() {
 }
 
 void MidiRemoteEditor::idle() {
-    if (frame && std::this_thread::get_id() == windowThread.load()) applyPendingNotices();
+    if (frame && std::this_thread::get_id() == windowThread.load()) {
+        applyPendingNotices();
+        // Ports open and close on the MIDI port's own thread; the menu catches up here.
+        if (midiPort().statusGeneration() != shownDeviceStatus) showDeviceStatus();
+    }
     AEffGUIEditor::idle();
 }

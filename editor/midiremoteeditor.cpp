@@ -5,26 +5,13 @@
 #include <cstring>
 
 #include "editor/editorlayout.h"
+#include "midi/midioutdevice.h"
+#include "plugin/midiremoteeffect.h"
 #include "vst/audioeffect.h"
 
 using namespace editorlayout;
 
 MidiRemoteEditor::MidiRemoteEditor(AudioEffect* effect) : AEffGUIEditor(effect) {
-    deviceCount = midiOutGetNumDevs();
-    deviceCaps.resize(deviceCount);
-    deviceNames.resize(deviceCount);
-    for (UINT i = 0; i < deviceCount; ++i) {
-        // Latin-1 keeps every character up to U+00FF; others are reduced to their low byte.
-        // A device whose query fails is listed with an empty name.
-        MIDIOUTCAPSW& caps = deviceCaps[i];
-        std::memset(&caps, 0, sizeof caps);
-        if (midiOutGetDevCapsW(i, &caps, sizeof caps) != MMSYSERR_NOERROR)
-            std::memset(&caps, 0, sizeof caps);
-        for (std::size_t j = 0; j < kNameSize; ++j)
-            deviceNames[i][j] = static_cast<char>(caps.szPname[j] & 0xFF);
-        deviceNames[i][kNameSize - 1] = '\0';
-    }
-
     bmpMenu = new CBitmap("BackgroundMenu");
     bmpPage1 = new CBitmap("BackgroundPage1");
     bmpPage2 = new CBitmap("BackgroundPage2");
@@ -51,8 +38,45 @@ MidiRemoteEditor::~MidiRemoteEditor() {
     bmpMenu->forget();
 }
 
-const char* MidiRemoteEditor::getDeviceName(UINT device) const {
-    return device < deviceCount ? deviceNames[device].data() : nullptr;
+// The device list is the effect's port's: one numbering for the menu, the host and the port.
+MidiOutDevice& MidiRemoteEditor::midiPort() const {
+    return static_cast<MidiRemoteEffect*>(effect)->midiPort();
+}
+
+int MidiRemoteEditor::getDeviceCount() const {
+    return static_cast<int>(midiPort().getDeviceCount());
+}
+
+std::string MidiRemoteEditor::getDeviceName(int device) const {
+    return device < 0 ? std::string() : midiPort().getDeviceName(static_cast<UINT>(device));
+}
+
+void MidiRemoteEditor::fillDeviceMenu() {
+    deviceMenu->removeAllEntry();
+    std::int32_t index = 0;
+    for (const std::string& name : midiPort().menuNames())
+        deviceMenu->addEntry(name.c_str(), index++, 0);
+}
+
+void MidiRemoteEditor::showDeviceStatus() {
+    if (!frame) return;
+    shownDeviceStatus = midiPort().statusGeneration();
+    const MidiOutDevice::Status status = midiPort().status();
+    if (status.state == MidiOutDevice::PortState::kOpen && status.number >= 0 &&
+        status.number < deviceMenu->getNbEntries()) {
+        deviceMenu->setValue(static_cast<float>(status.number));
+    } else {
+        deviceMenu->clearSelection();
+        std::string text = kNoDeviceText;
+        if (status.state == MidiOutDevice::PortState::kOpen)
+            text = status.menuName; // open, though the last count did not list it
+        else if (status.state == MidiOutDevice::PortState::kOpening)
+            text = status.menuName + " (opening)";
+        else if (status.state != MidiOutDevice::PortState::kNone && !status.name.empty())
+            text = status.menuName + " (not connected)";
+        deviceMenu->setTextWithoutEntry(text.c_str());
+    }
+    deviceMenu->invalid();
 }
 
 CViewContainer* MidiRemoteEditor::getPageView(int page) const {
@@ -192,8 +216,7 @@ void MidiRemoteEditor::buildMenuBar(CCoord refreshHeight) {
     deviceMenu->setTransparency(true);
     deviceMenu->setFontColor(labelColor);
     deviceMenu->setFont(kNormalFontSmall);
-    for (UINT device = 0; device < deviceCount; ++device)
-        deviceMenu->addEntry(deviceNames[device].data(), static_cast<std::int32_t>(device), 0);
+    fillDeviceMenu();
     menuView->addView(deviceMenu);
 
     placeRect = kFrameButtonRect;
@@ -218,7 +241,7 @@ void MidiRemoteEditor::readValuesFromEffect() {
     page2Button->setValue(0.0f);
     frameButton->setValue(0.0f);
     infoButton->setValue(0.0f);
-    deviceMenu->setValue(effect->getParameter(ParameterIndex::kMidiDevice));
+    showDeviceStatus();
 }
 
 void MidiRemoteEditor::close() {
@@ -257,7 +280,11 @@ void MidiRemoteEditor::setExpanded(int state) {
         setMenuMouse(currentPage != kPageOne, currentPage == kPageOne, true, true, true, true);
         height = bmpPage1->getHeight();
     }
+    const bool resized = rect.bottom != height;
     rect.bottom = static_cast<VstInt16>(height);
+    // The host's window first, with the new size already in the rectangle hosts read back;
+    // where the host resized its window, the frame's own resize leaves it alone.
+    if (resized) requestHostResize(rect.right, height);
     frame->setSize(rect.right, height);
     frame->invalid();
     expanded = state;

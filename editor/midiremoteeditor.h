@@ -6,17 +6,20 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <string>
 #include <thread>
-#include <vector>
 
 #include "plugin/parameters.h"
-#include "platform/winmm.h"
 #include "toolkit/aeffguieditor.h"
 #include "toolkit/controls.h"
 
+class MidiOutDevice;
+
 class MidiRemoteEditor : public AEffGUIEditor, public CControlListener {
 public:
-    static constexpr std::size_t kNameSize = 32;
+    // What the device menu says while no port is open and nothing is chosen.
+    static constexpr const char* kNoDeviceText = "No MIDI output";
 
     explicit MidiRemoteEditor(AudioEffect* effect);
     ~MidiRemoteEditor() override;
@@ -29,6 +32,8 @@ public:
     void setParameter(VstInt32 index, float value) override;
 
     void valueChanged(CControl* control) override;
+    // Opening the device menu counts the devices again, so the menu lists what is there now.
+    void controlBeginEdit(CControl* control) override;
 
     // 0 shrinks the window to its menu bar, 1 restores the full size; anything else is ignored.
     void setExpanded(int state);
@@ -40,9 +45,8 @@ public:
     int getCurrentPage() const { return currentPage; }
     int getPageBeforeInfo() const { return pageBeforeInfo; }
     bool isExpanded() const { return expanded == 1; }
-    int getLastSent(int channel) const { return lastSent[static_cast<std::size_t>(channel)]; }
-    UINT getDeviceCount() const { return deviceCount; }
-    const char* getDeviceName(UINT device) const;
+    int getDeviceCount() const;
+    std::string getDeviceName(int device) const;
 
     CAnimKnob* getKnob(int channel) const { return knobs[static_cast<std::size_t>(channel)]; }
     CTextEdit* getGainLabel(int channel) const {
@@ -71,18 +75,20 @@ private:
     void buildPages(CCoord knobWidth, CCoord knobHeight, CCoord linkWidth, CCoord linkHeight);
     void buildMenuBar(CCoord refreshHeight);
     void readValuesFromEffect();
+    MidiOutDevice& midiPort() const;
+    void fillDeviceMenu();
+    // The menu names the device whose port is open, or says why none is.
+    void showDeviceStatus();
+    void recountFromWindow(bool thenRefresh = false);
 
-    std::array<int, kNumGainChannels> lastSent{};
-    int pendingValue = 0;
+    int pendingValue = 0; // the 7-bit step of the gain change being handled
     int expanded = 1;
     CCoord menuHeight = 0;
     CCoord pageHeight = 0;
     CCoord pageWidth = 0;
     int currentPage = kPageOne;
     int pageBeforeInfo = 3;  // no information page shown yet
-    UINT deviceCount = 0;
-    std::vector<std::array<char, kNameSize>> deviceNames;
-    std::vector<MIDIOUTCAPSW> deviceCaps;
+    std::uint32_t shownDeviceStatus = 0;  // the port's status generation the menu shows
     CRect frameRect;
     CRect placeRect;
     CColor labelColor;

@@ -6,4 +6,8 @@ namespace platform {
 
 void* moduleHandle();
 
+// Keeps the module that holds this code loaded until the process ends, for a thread of ours
+// that may still be running when the host unloads us.
+void pinModule();
+
 } // namespace platform

@@ -50,6 +50,7 @@ enum : MMRESULT {
     MMSYSERR_NODRIVER = 6,
     MMSYSERR_NOMEM = 7,
     MMSYSERR_INVALPARAM = 11,
+    MIDIERR_NOTREADY = 67, // the driver cannot take a message now; try again
 };
 
 enum : WORD { MOD_MIDIPORT = 1 };

@@ -4,10 +4,11 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "plugin/parameters.h"
+#include "plugin/statedata.h"
 #include "vst/audioeffectx.h"
 
 class MidiOutDevice;
@@ -35,17 +36,38 @@ public:
     VstInt32 getVendorVersion() override;
     VstPlugCategory getPlugCategory() override;
 
+    // The state a host saves with a project: the parameter values and the chosen device's name.
+    VstInt32 getChunk(void** data, bool isPreset = false) override;
+    VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset = false) override;
+
+    // Counts the MIDI devices again (the window's menu and its "Refresh" button). Parameter 0
+    // follows the chosen device to its new number, told to the host as a display change. A
+    // chosen device that is back gets every gain, unless `thenRefresh` says a refresh follows.
+    void recountDevices(bool thenRefresh = false);
+    // A device chosen in the window: from now on numbers count this instance's list only.
+    void forgetProjectDeviceNumber();
+
     MidiOutDevice& midiPort() { return *midiOut; }
     MidiRemoteEditor* remoteEditor() { return windowEditor; }
 
 private:
     void applyToMidi(VstInt32 index, float value);
+    void sendGain(int channel, bool always);
+    void sendAllGains();
+    // Parameter 0 now names `number` without choosing anything anew.
+    void showDeviceNumber(int number);
+    // A device number from the host: the project's device if it is the number the restored
+    // project saved, else the device of that number in this instance's list.
+    void chooseDevice(float value);
 
     std::array<std::atomic<float>, ParameterIndex::kCount> parameterValues;
     char programName[kVstMaxProgNameLen + 1] = {};
     MidiRemoteEditor* windowEditor = nullptr;  // owned by the base through setEditor
     std::unique_ptr<MidiOutDevice> midiOut;
-    // One change at a time from store to MIDI, so that what the device receives last is what
-    // the effect holds, whichever threads the host sets parameters from.
-    std::mutex changeLock;
+    // Hosts that restore state data may then set parameter 0 again to the number the project
+    // saved, which counted another list. Until another device is chosen, that number means the
+    // project's device: (1 << 63) | saved number << 32 | its number now (-1: not listed); 0 off.
+    std::atomic<std::uint64_t> projectDevice{0};
+    // What getChunk hands the host; valid until the next getChunk.
+    std::array<unsigned char, kMaxStateSize> chunk{};
 };

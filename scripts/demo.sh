@@ -88,3 +88,7 @@ fi
 "$host" render "$root/build/demo/window-page2.png" "0=$device" click:100,12 30=1 62=1
 "$host" render "$root/build/demo/window-info.png" click:550,12
 "$host" render "$root/build/demo/window-shrunk.png" click:472,12
+
+echo
+echo "== Release packages (build/packages)"
+"$root/scripts/package.sh"

@@ -11,7 +11,7 @@ root=$(pwd)
 
 # The targets (tests/fuzz/CMakeLists.txt builds qr_fuzz_NAME from each); a new one is one more
 # name here, one qr_fuzz_target() there and its seeds in tests/fuzz/corpus/NAME.
-targets=(dispatcher valuetext window)
+targets=(dispatcher valuetext state window)
 # Each target gets an equal share of the time, but at least this much.
 min_seconds=10
 

@@ -62,6 +62,9 @@ run_wine32_validate() {
   local build=$root/build/win32
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then
     only="" skip="" display=1 run_wine_validate "$build" /usr/lib/wine/wine
+  elif [ ! -e /usr/lib/wine/wine ]; then
+    echo "this machine has no 32-bit Wine (wine32:i386 is not installed)"
+    return 77
   elif command -v qemu-i386 >/dev/null; then
     echo "emulated (qemu-i386): all checks but those with several busy threads and the editor's size"
     only="identity,programs,instances,editor while,audio,automation,hostile,device,size" \
@@ -77,9 +80,16 @@ only="" skip="" display=1 step "win64 validator (Wine)" run_wine_validate "$root
 step "win32 validator (Wine)" run_wine32_validate
 step "win64 window under Wine and Xvfb" run_wine_window_test "$root/build/win64" /usr/lib/wine/wine64
 step "win32 window under Wine and Xvfb" run_wine_window_test "$root/build/win32" /usr/lib/wine/wine
+# The release packages as users get them: built, checked, and the Debian package installed on
+# this machine for Ardour to find, then removed.
+if step "release packages (scripts/package.sh)" "$root/scripts/package.sh"; then
+  step "release packages: contents, dependencies, versions" "$root/tests/packaging/check_packages.sh"
+  step "Debian package: installed, found by Ardour 7 in /usr/lib/vst, removed" \
+    "$root/tests/packaging/deb_ardour_test.sh"
+fi
 step "sanitizers (AddressSanitizer + UBSan on every suite, ThreadSanitizer on the threaded ones)" \
   "$root/scripts/sanitize.sh"
-step "fuzzing for a minute: the dispatcher, the value texts and the window (libFuzzer)" \
+step "fuzzing for a minute: the dispatcher, the value texts, the state data and the window (libFuzzer)" \
   "$root/scripts/fuzz.sh" 60
 
 steps_summary "suites"

@@ -52,3 +52,9 @@ bool AEffGUIEditor::endEdit(std::int32_t index) {
     auto* effectX = dynamic_cast<AudioEffectX*>(effect);
     return effectX && effectX->endEdit(index);
 }
+
+bool AEffGUIEditor::requestHostResize(CCoord width, CCoord height) {
+    auto* effectX = dynamic_cast<AudioEffectX*>(effect);
+    char capability[] = "sizeWindow";
+    return effectX && effectX->canHostDo(capability) == 1 && effectX->sizeWindow(width, height);
+}

@@ -31,6 +31,10 @@ class AEffGUIEditor : public AEffEditor, public VSTGUIEditorInterface {
     bool endEdit(std::int32_t index) override;
 
   protected:
+    // Asks the host to fit its window to a new size of the editor, where the host says it
+    // can; true when it did.
+    bool requestHostResize(CCoord width, CCoord height);
+
     ERect rect{};
     CFrame* frame = nullptr;
 

@@ -1,10 +1,12 @@
 // Windows on X11: a child of the host's window on a connection of its own, painted with cairo
-// through an image back buffer, and driven from the editor's idle (no threads of its own).
+// into an image back buffer that goes to the window as an X image, and driven from the
+// editor's idle (no threads of its own).
 #include "toolkit/cairocontext.h"
 #include "toolkit/controls.h"
 #include "toolkit/platformwindow.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,36 +18,30 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo-xlib.h>
+// The per-connection error hook is declared with Xlib's extension interface, which also
+// defines min and max as macros.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
 
 namespace toolkit {
 
 namespace {
 
-// Xlib hands protocol errors to one process-wide handler whose default ends the process, and
-// the host's window may vanish before we are told. Every call of ours on our connection runs
-// inside a trap that ignores errors (calls that matter check their own results); the host's
-// handler is back as soon as the outermost trap ends. Errors of our connection are only read
-// by our own calls, so none can reach the host's handler later.
-int ignoreXError(Display* /*display*/, XErrorEvent* /*error*/) {
-    return 0;
+// Xlib hands protocol errors to one handler for the whole process, which is the host's (and
+// whose default ends the process); swapping it from several threads cannot be made safe.
+// Errors of our own connections never get there: every display we open drops them in its own
+// per-connection conversion hook, and the calls whose failure matters check their results.
+// Xlib's thread support is the library's own business (it initialises itself when loaded), and
+// the atoms we intern live in the server, so closing the display leaves nothing of ours behind.
+Bool dropError(Display* /*display*/, XErrorEvent* /*error*/, xError* /*wire*/) {
+    return False;
 }
 
-class ErrorTrap {
-  public:
-    explicit ErrorTrap(int& depth) : depth(depth) {
-        if (depth++ == 0) previous = XSetErrorHandler(ignoreXError);
-    }
-    ~ErrorTrap() {
-        if (--depth == 0) XSetErrorHandler(previous);
-    }
-    ErrorTrap(const ErrorTrap&) = delete;
-    ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-  private:
-    int& depth;
-    XErrorHandler previous = nullptr;
-};
+void keepErrorsOnConnection(Display* display) {
+    for (int code = 1; code < 256; ++code)
+        XESetWireToError(display, code, dropError);
+}
 
 constexpr long kWindowEvents =
     ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask;
@@ -98,16 +94,93 @@ void sleepMilliseconds(long milliseconds) {
     nanosleep(&pause, nullptr);
 }
 
-// Copies `area` of an image surface onto a window surface.
-void copyToWindow(cairo_surface_t* image, cairo_surface_t* window, const CRect& area) {
-    cairo_t* cairo = cairo_create(window);
-    cairo_rectangle(cairo, area.left, area.top, area.getWidth(), area.getHeight());
-    cairo_clip(cairo);
-    cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cairo, image, 0, 0);
-    cairo_paint(cairo);
-    cairo_destroy(cairo);
-    cairo_surface_flush(window);
+// Puts areas of a cairo image (RGB24) on windows of one visual. Xlib alone does the transfer:
+// cairo's own X11 surfaces would swap the process-wide error handler whenever a connection is
+// set up or closed, which races between threads and can leave a handler of a library we
+// loaded installed in the host.
+class ImageUpload {
+  public:
+    ImageUpload() = default;
+    ~ImageUpload() { release(); }
+    ImageUpload(const ImageUpload&) = delete;
+    ImageUpload& operator=(const ImageUpload&) = delete;
+
+    // False when the visual's pixels are not made of colour masks (not TrueColor).
+    bool init(Display* newDisplay, Drawable drawable, Visual* newVisual, int newDepth) {
+        display = newDisplay;
+        visual = newVisual;
+        depth = newDepth;
+        if (!visual || visual->c_class != TrueColor) return false;
+        gc = XCreateGC(display, drawable, 0, nullptr);
+        return gc != nullptr;
+    }
+    // Frees the server's side; must come before the connection closes.
+    void release() {
+        if (gc) XFreeGC(display, gc);
+        gc = nullptr;
+    }
+    void put(Drawable target, cairo_surface_t* image, const CRect& area);
+
+  private:
+    Display* display = nullptr;
+    Visual* visual = nullptr;
+    int depth = 0;
+    GC gc = nullptr;
+    std::vector<char> pixels; // the X image's rows, reused from one paint to the next
+};
+
+// One colour channel (0 to 255) scaled into the bits of `mask`.
+unsigned long toMask(unsigned value, unsigned long mask) {
+    if (mask == 0) return 0;
+    int shift = 0;
+    while (!((mask >> shift) & 1))
+        ++shift;
+    const unsigned long top = mask >> shift;
+    return ((value * top + 127) / 255) << shift;
+}
+
+void ImageUpload::put(Drawable target, cairo_surface_t* image, const CRect& area) {
+    if (!gc || area.isEmpty()) return;
+    cairo_surface_flush(image);
+    const unsigned char* source = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    if (!source) return;
+    const auto width = static_cast<unsigned>(area.getWidth());
+    const auto height = static_cast<unsigned>(area.getHeight());
+    XImage* xImage = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0,
+                                  nullptr, width, height, 32, 0);
+    if (!xImage) return;
+    pixels.resize(static_cast<std::size_t>(xImage->bytes_per_line) * height);
+    xImage->data = pixels.data();
+    // Pixels are written in this machine's byte order; Xlib reorders them for the server.
+    xImage->byte_order = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+    // Bits of the depth that belong to no colour (alpha of 32-bit visuals) are opaque.
+    const unsigned long used = visual->red_mask | visual->green_mask | visual->blue_mask;
+    const unsigned long opaque = (depth >= 32 ? ~0UL : ((1UL << depth) - 1)) & 0xFFFFFFFFUL & ~used;
+    const bool plain = xImage->bits_per_pixel == 32 && visual->red_mask == 0xFF0000 &&
+                       visual->green_mask == 0xFF00 && visual->blue_mask == 0xFF;
+    for (unsigned y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(
+            source + static_cast<std::ptrdiff_t>(area.top + static_cast<int>(y)) * stride +
+            static_cast<std::ptrdiff_t>(area.left) * 4);
+        char* out = pixels.data() + static_cast<std::size_t>(xImage->bytes_per_line) * y;
+        if (plain) {
+            auto* line = reinterpret_cast<std::uint32_t*>(out);
+            for (unsigned x = 0; x < width; ++x)
+                line[x] = (row[x] & 0xFFFFFFu) | static_cast<std::uint32_t>(opaque);
+            continue;
+        }
+        for (unsigned x = 0; x < width; ++x) {
+            const std::uint32_t rgb = row[x];
+            XPutPixel(xImage, static_cast<int>(x), static_cast<int>(y),
+                      toMask((rgb >> 16) & 0xFF, visual->red_mask) |
+                          toMask((rgb >> 8) & 0xFF, visual->green_mask) |
+                          toMask(rgb & 0xFF, visual->blue_mask) | opaque);
+        }
+    }
+    XPutImage(display, target, gc, xImage, 0, 0, area.left, area.top, width, height);
+    xImage->data = nullptr; // ours, not Xlib's to free
+    XDestroyImage(xImage);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -157,7 +230,7 @@ class PopupMenu {
     CCoord width = 0;
     CCoord height = 0;
     Window popup = 0;
-    cairo_surface_t* surface = nullptr;
+    ImageUpload upload;
     cairo_surface_t* buffer = nullptr;
     int highlight = -1;
     int chosen = -1;
@@ -171,7 +244,6 @@ PopupMenu::PopupMenu(Display* display, int screen, const std::vector<PopupEntry>
 
 PopupMenu::~PopupMenu() {
     if (buffer) cairo_surface_destroy(buffer);
-    if (surface) cairo_surface_destroy(surface);
     if (popup) {
         XUngrabKeyboard(display, CurrentTime);
         XUngrabPointer(display, CurrentTime);
@@ -255,10 +327,9 @@ bool PopupMenu::open(const CRect& anchor) {
     XChangeProperty(display, popup, type, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&popupType), 1);
 
-    surface =
-        cairo_xlib_surface_create(display, popup, DefaultVisual(display, screen), width, height);
     buffer = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
+    if (!upload.init(display, popup, DefaultVisual(display, screen),
+                     DefaultDepth(display, screen)) ||
         cairo_surface_status(buffer) != CAIRO_STATUS_SUCCESS)
         return false;
 
@@ -394,8 +465,7 @@ void PopupMenu::paintIfNeeded() {
             ink, kLeftText);
     }
     cairo_destroy(cairo);
-    cairo_surface_flush(buffer);
-    copyToWindow(buffer, surface, CRect(0, 0, width, height));
+    upload.put(popup, buffer, CRect(0, 0, width, height));
     XFlush(display);
 }
 
@@ -434,13 +504,12 @@ class X11Window final : public IPlatformWindow {
 
     Display* display;
     IPlatformFrame& frame;
-    int trapDepth = 0;
     Window window = 0;
     Visual* visual = nullptr;
     int screen = 0;
     CCoord width = 1;
     CCoord height = 1;
-    cairo_surface_t* windowSurface = nullptr;
+    ImageUpload upload;
     cairo_surface_t* backBuffer = nullptr;
     CRect pending;
     bool gone = false; // the server destroyed the window (with the host's)
@@ -449,7 +518,6 @@ class X11Window final : public IPlatformWindow {
 };
 
 bool X11Window::create(Window parent, CCoord newWidth, CCoord newHeight) {
-    ErrorTrap trap(trapDepth);
     XWindowAttributes parentAttributes;
     // A round trip: a parent id that is no window fails here instead of later.
     if (!XGetWindowAttributes(display, parent, &parentAttributes)) return false;
@@ -473,9 +541,7 @@ bool X11Window::create(Window parent, CCoord newWidth, CCoord newHeight) {
     }
     visual = own.visual;
     screen = XScreenNumberOfScreen(own.screen);
-    windowSurface = cairo_xlib_surface_create(display, window, visual, width, height);
-    if (cairo_surface_status(windowSurface) != CAIRO_STATUS_SUCCESS || !makeBackBuffer())
-        return false;
+    if (!upload.init(display, window, visual, own.depth) || !makeBackBuffer()) return false;
     XMapWindow(display, window);
     XFlush(display);
     pending = CRect(0, 0, width, height);
@@ -483,11 +549,10 @@ bool X11Window::create(Window parent, CCoord newWidth, CCoord newHeight) {
 }
 
 X11Window::~X11Window() {
-    ErrorTrap trap(trapDepth);
     if (backBuffer) cairo_surface_destroy(backBuffer);
-    if (windowSurface) cairo_surface_destroy(windowSurface);
+    upload.release();
     if (captured) XUngrabPointer(display, CurrentTime);
-    // The host may have destroyed its window, and ours with it, already: the trap takes the
+    // The host may have destroyed its window, and ours with it, already: the connection drops the
     // error of destroying it twice.
     if (window && !gone) XDestroyWindow(display, window);
     XCloseDisplay(display);
@@ -503,14 +568,12 @@ void X11Window::setSize(CCoord newWidth, CCoord newHeight) {
     newWidth = std::max(1, newWidth);
     newHeight = std::max(1, newHeight);
     if (newWidth == width && newHeight == height) return;
-    ErrorTrap trap(trapDepth);
     width = newWidth;
     height = newHeight;
     if (!gone) {
         XResizeWindow(display, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
         XFlush(display);
     }
-    cairo_xlib_surface_set_size(windowSurface, width, height);
     makeBackBuffer();
     pending = CRect(0, 0, width, height);
 }
@@ -522,7 +585,6 @@ void X11Window::invalidRect(const CRect& rect) {
 }
 
 void X11Window::processEvents() {
-    ErrorTrap trap(trapDepth);
     // Bounded, so that a flood of motion cannot keep the host's idle from returning.
     for (int budget = 256; budget > 0 && XPending(display) > 0; --budget) {
         XEvent event;
@@ -533,7 +595,6 @@ void X11Window::processEvents() {
 }
 
 void X11Window::flushPaint() {
-    ErrorTrap trap(trapDepth);
     paint();
 }
 
@@ -555,7 +616,7 @@ void X11Window::paint() {
     }
     cairo_destroy(cairo);
     cairo_surface_flush(backBuffer);
-    copyToWindow(backBuffer, windowSurface, area);
+    upload.put(window, backBuffer, area);
     XFlush(display);
     painting = false;
 }
@@ -634,7 +695,6 @@ void X11Window::dispatch(XEvent& event) {
 
 void X11Window::beginMouseCapture() {
     if (gone) return;
-    ErrorTrap trap(trapDepth);
     captured = XGrabPointer(display, window, False,
                             ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
                             GrabModeAsync, None, None, CurrentTime) == GrabSuccess;
@@ -643,7 +703,6 @@ void X11Window::beginMouseCapture() {
 void X11Window::endMouseCapture() {
     if (!captured) return;
     captured = false;
-    ErrorTrap trap(trapDepth);
     XUngrabPointer(display, CurrentTime);
     XFlush(display);
 }
@@ -651,7 +710,6 @@ void X11Window::endMouseCapture() {
 int X11Window::popupMenu(const CRect& anchor, const std::vector<PopupEntry>& entries,
                          int currentIndex) {
     if (entries.empty() || gone) return -1;
-    ErrorTrap trap(trapDepth);
     const bool hadCapture = captured;
     if (captured) endMouseCapture();
 
@@ -716,6 +774,7 @@ std::unique_ptr<IPlatformWindow> createPlatformWindow(void* parent, CCoord width
     if (parentWindow == 0) return nullptr;
     Display* display = XOpenDisplay(nullptr);
     if (!display) return nullptr;
+    keepErrorsOnConnection(display);
     // From here the window owns the connection and closes it whatever happens.
     auto window = std::make_unique<X11Window>(display, frame);
     if (!window->create(parentWindow, width, height)) return nullptr;

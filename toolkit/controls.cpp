@@ -329,9 +329,23 @@ void COptionMenu::setValue(float newValue) {
     value = static_cast<float>(current);
 }
 
+void COptionMenu::clearSelection() {
+    current = -1;
+    value = 0.0f;
+}
+
+void COptionMenu::setTextWithoutEntry(const char* text) {
+    textWithoutEntry.assign(text ? text : "", text ? strnlen(text, kMaxEntryLength) : 0);
+}
+
+const char* COptionMenu::getShownText() const {
+    if (current >= 0 && current < getNbEntries()) return getEntry(current);
+    return textWithoutEntry.c_str();
+}
+
 void COptionMenu::draw(toolkit::DrawContext& context) {
     drawBack(context);
-    if (current >= 0 && current < getNbEntries()) drawString(context, getEntry(current));
+    drawString(context, getShownText());
 }
 
 CMouseResult COptionMenu::onMouseDown(CPoint /*where*/, long buttons) {

@@ -217,6 +217,12 @@ class COptionMenu : public CParamDisplay {
 
     // Selects entry (int)newValue; a value whose entry does not exist is ignored.
     void setValue(float newValue) override;
+    // No entry on show; the menu then shows `text` (empty by default).
+    void clearSelection();
+    void setTextWithoutEntry(const char* text);
+    const std::string& getTextWithoutEntry() const { return textWithoutEntry; }
+    // What the menu shows now: the current entry's name or the text without entry.
+    const char* getShownText() const;
 
     void draw(toolkit::DrawContext& context) override;
     CMouseResult onMouseDown(CPoint where, long buttons) override;
@@ -226,6 +232,7 @@ class COptionMenu : public CParamDisplay {
   private:
     std::vector<toolkit::PopupEntry> entries;
     std::int32_t current = -1;
+    std::string textWithoutEntry;
     CBitmap* bgWhenClick = nullptr;
 };
 

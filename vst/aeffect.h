@@ -176,6 +176,9 @@ enum AudioMasterOpcodes : VstInt32 {
     audioMasterVersion = 1,
     audioMasterIdle = 3,
     audioMasterWantMidi = 6,
+    audioMasterSizeWindow = 15,
+    audioMasterCanDo = 37,
+    audioMasterUpdateDisplay = 42,
     audioMasterBeginEdit = 43,
     audioMasterEndEdit = 44,
 };

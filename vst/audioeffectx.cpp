@@ -99,4 +99,15 @@ bool AudioEffectX::beginEdit(VstInt32 index) { return callHost(audioMasterBeginE
 
 bool AudioEffectX::endEdit(VstInt32 index) { return callHost(audioMasterEndEdit, index) != 0; }
 
+bool AudioEffectX::updateDisplay() { return callHost(audioMasterUpdateDisplay) != 0; }
+
 void AudioEffectX::wantEvents(VstInt32 filter) { callHost(audioMasterWantMidi, 0, filter); }
+
+VstInt32 AudioEffectX::canHostDo(char* text) {
+    const VstIntPtr answer = callHost(audioMasterCanDo, 0, 0, text);
+    return answer > 0 ? 1 : answer < 0 ? -1 : 0;
+}
+
+bool AudioEffectX::sizeWindow(VstInt32 width, VstInt32 height) {
+    return callHost(audioMasterSizeWindow, width, height) != 0;
+}

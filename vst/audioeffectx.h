@@ -37,5 +37,12 @@ public:
     // Host services.
     virtual bool beginEdit(VstInt32 index);
     virtual bool endEdit(VstInt32 index);
+    // Something the host shows changed other than through automation (a parameter's value or
+    // text); the host reads it again.
+    virtual bool updateDisplay();
     virtual void wantEvents(VstInt32 filter = 1);
+    // Whether the host has a capability: 1 yes, -1 no, 0 when it does not say.
+    virtual VstInt32 canHostDo(char* text);
+    // Asks the host to fit the editor's window to a new size; true when it did.
+    virtual bool sizeWindow(VstInt32 width, VstInt32 height);
 };

@@ -40,6 +40,8 @@ constexpr Clock::duration kStallTime = 1s;
 // A new connection reaches the process cycle with the graph of a later cycle; until then
 // (a few cycles at most) messages wait in the queue instead of leaving by an unconnected port.
 constexpr int kConnectCycles = 64;
+// How often a sending port looks whether its receiver is still connected.
+constexpr Clock::duration kConnectionCheckInterval = 100ms;
 
 // A live server accepts on its socket; the file a killed server leaves behind refuses.
 bool socketAccepts(const std::string& path) {
@@ -93,8 +95,10 @@ class JackPort final : public OutputPort {
     }
 
     MMRESULT send(const ShortMessage& message) override {
+        if (gone.load() || receiverLeft()) return MMSYSERR_NODRIVER;
         const std::size_t cost = 1 + message.size;
-        if (!waitForRoom(cost)) return gone.load() ? MMSYSERR_NODRIVER : MMSYSERR_ERROR;
+        // A stalled server may run again: the caller can try later and lose nothing.
+        if (!waitForRoom(cost)) return gone.load() ? MMSYSERR_NODRIVER : MIDIERR_NOTREADY;
         unsigned char record[4] = {static_cast<unsigned char>(message.size)};
         std::memcpy(record + 1, message.bytes, message.size);
         // The reader sees the record only once all of it is in.
@@ -142,7 +146,7 @@ class JackPort final : public OutputPort {
 
     // While the server cycles the queue empties within a few cycles, so waiting is right. A
     // server that is gone or has not cycled for kStallTime will not empty it; after one such
-    // wait, later sends fail at once until the server runs another cycle.
+    // wait, later sends answer at once until the server runs another cycle.
     bool waitForRoom(std::size_t cost) {
         if (gone.load()) return false;
         if (jack_ringbuffer_write_space(queue.get()) >= cost) return roomFound();
@@ -163,6 +167,20 @@ class JackPort final : public OutputPort {
             }
         }
     }
+    // A receiver that went away took its connection along: this port reaches nobody now. The
+    // connection shows in our view of the graph a little after the open made it, and asking
+    // is slow while the server is stopped, so it is asked now and then.
+    bool receiverLeft() {
+        const Clock::time_point now = Clock::now();
+        if (now - lastConnectionCheck < kConnectionCheckInterval) return false;
+        lastConnectionCheck = now;
+        if (jack_port_connected(port) > 0) {
+            seenConnected = true;
+            return false;
+        }
+        return seenConnected;
+    }
+
     bool roomFound() {
         stalledAt.reset();
         return true;
@@ -199,8 +217,10 @@ class JackPort final : public OutputPort {
     std::atomic<std::uint64_t> cycles{0};   // process callbacks completed
     std::atomic<std::uint64_t> taken{0};    // bytes moved from the queue into port buffers
     std::uint64_t written = 0;              // bytes put into the queue (sending thread only)
-    bool connected = false;                 // the cycles see the connection (JACK thread only)
-    int cyclesUnconnected = 0;              // cycles run before they did (JACK thread only)
+    bool connected = false;                  // the cycles see the connection (JACK thread only)
+    int cyclesUnconnected = 0;               // cycles run before they did (JACK thread only)
+    bool seenConnected = false;              // the receiver's connection was seen (sending thread)
+    Clock::time_point lastConnectionCheck{}; // (sending thread)
     std::optional<std::uint64_t> stalledAt; // gave up waiting while at this cycle count
 };
 

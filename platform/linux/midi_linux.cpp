@@ -5,6 +5,7 @@
 // midiOutGetNumDevs looks afresh, and the names and opening that follow refer to that count,
 // so a number means the port its caller saw even if ports came or went in between.
 #include "platform/winmm.h"
+#include "platform/midi_outputs.h"
 #include "platform/linux/midi_detail.h"
 #include "platform/linux/midi_services.h"
 
@@ -76,17 +77,46 @@ MidiOutHandle* fromHandle(HMIDIOUT handle) {
     return reinterpret_cast<MidiOutHandle*>(handle);
 }
 
+// Services open by name, so whatever happened to anyone's table since, this is that port.
+MMRESULT openByName(const std::string& name, LPHMIDIOUT phmo) {
+    const std::unique_ptr<Service> service = chooseService();
+    if (!service) return MMSYSERR_NODRIVER;
+    OpenResult opened = service->open(name);
+    if (opened.result != MMSYSERR_NOERROR) return opened.result;
+    auto handle = std::make_unique<MidiOutHandle>();
+    handle->port = std::move(opened.port);
+    *phmo = reinterpret_cast<HMIDIOUT>(handle.release());
+    return MMSYSERR_NOERROR;
+}
+
+// The record the system would give for a port of this name.
+template <typename Caps, typename Copy> Caps capsFor(const std::string& name, Copy copyName) {
+    Caps filled{};
+    filled.vDriverVersion = 0x0100;
+    filled.wTechnology = MOD_MIDIPORT;
+    filled.wChannelMask = 0xFFFF;
+    copyName(filled.szPname, cutName(name, MAXPNAMELEN - 1));
+    return filled;
+}
+
+void copyNarrowName(CHAR* field, const std::string& name) {
+    std::memcpy(field, name.c_str(), name.size() + 1);
+}
+
+void copyWideName(WCHAR* field, const std::string& name) {
+    // At most as many UTF-16 units as UTF-8 bytes, so the cut name still fits.
+    const std::u16string wide = toUtf16(name);
+    std::copy(wide.begin(), wide.end(), field);
+    field[wide.size()] = u'\0';
+}
+
 template <typename Caps, typename Copy>
 MMRESULT getCaps(UINT_PTR deviceId, Caps* caps, UINT size, Copy copyName) noexcept {
     if (!caps) return MMSYSERR_INVALPARAM;
     try {
         const std::optional<std::string> name = deviceTable().name(deviceId);
         if (!name) return MMSYSERR_BADDEVICEID;
-        Caps filled{};
-        filled.vDriverVersion = 0x0100;
-        filled.wTechnology = MOD_MIDIPORT;
-        filled.wChannelMask = 0xFFFF;
-        copyName(filled.szPname, cutName(*name, MAXPNAMELEN - 1));
+        const Caps filled = capsFor<Caps>(*name, copyName);
         // Like the system, fill no more than the caller says it has room for.
         std::memcpy(static_cast<void*>(caps), &filled, std::min<std::size_t>(size, sizeof filled));
         return MMSYSERR_NOERROR;
@@ -110,18 +140,11 @@ UINT WINAPI midiOutGetNumDevs(void) {
 }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, MIDIOUTCAPSA* pmoc, UINT cbmoc) {
-    return getCaps(uDeviceID, pmoc, cbmoc, [](CHAR* field, const std::string& name) {
-        std::memcpy(field, name.c_str(), name.size() + 1);
-    });
+    return getCaps(uDeviceID, pmoc, cbmoc, copyNarrowName);
 }
 
 MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR uDeviceID, MIDIOUTCAPSW* pmoc, UINT cbmoc) {
-    return getCaps(uDeviceID, pmoc, cbmoc, [](WCHAR* field, const std::string& name) {
-        // At most as many UTF-16 units as UTF-8 bytes, so the cut name still fits.
-        const std::u16string wide = toUtf16(name);
-        std::copy(wide.begin(), wide.end(), field);
-        field[wide.size()] = u'\0';
-    });
+    return getCaps(uDeviceID, pmoc, cbmoc, copyWideName);
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR, DWORD_PTR, DWORD fdwOpen) {
@@ -132,14 +155,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR, DWORD_PT
     try {
         const std::optional<std::string> name = deviceTable().name(uDeviceID);
         if (!name) return MMSYSERR_BADDEVICEID;
-        const std::unique_ptr<Service> service = chooseService();
-        if (!service) return MMSYSERR_NODRIVER;
-        OpenResult opened = service->open(*name);
-        if (opened.result != MMSYSERR_NOERROR) return opened.result;
-        auto handle = std::make_unique<MidiOutHandle>();
-        handle->port = std::move(opened.port);
-        *phmo = reinterpret_cast<HMIDIOUT>(handle.release());
-        return MMSYSERR_NOERROR;
+        return openByName(*name, phmo);
     } catch (const std::bad_alloc&) {
         return MMSYSERR_NOMEM;
     } catch (...) {
@@ -173,3 +189,38 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
 }
 
 } // extern "C"
+
+// The plug-in's own counting and opening: one look at the ports, and opening by full name, so
+// neither depends on the table above, which any caller in the process may count anew.
+namespace platform {
+
+bool sameMidiOutput(const MidiOutput& a, const MidiOutput& b) { return a.name == b.name; }
+
+std::vector<MidiOutput> countMidiOutputs() {
+    const std::unique_ptr<Service> service = chooseService();
+    std::vector<MidiOutput> outputs;
+    if (!service) return outputs;
+    for (std::string& name : service->listPorts()) {
+        MidiOutput output;
+        output.caps = capsFor<MIDIOUTCAPSA>(name, copyNarrowName);
+        output.menuName = menuNameOf(capsFor<MIDIOUTCAPSW>(name, copyWideName));
+        output.name = std::move(name);
+        outputs.push_back(std::move(output));
+    }
+    return outputs;
+}
+
+MMRESULT openMidiOutput(const MidiOutput& counted, unsigned /*occurrence*/, HMIDIOUT* handle) {
+    // Port names are unique on both services, so the name alone finds the device.
+    if (!handle) return MMSYSERR_INVALPARAM;
+    *handle = nullptr;
+    try {
+        return openByName(counted.name, handle);
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    } catch (...) {
+        return MMSYSERR_ERROR;
+    }
+}
+
+} // namespace platform

@@ -63,7 +63,7 @@ class EditorCycles : public EditorTest {
         // The fake host and MIDI recorder log every call; emptied (capacity kept) so that
         // only the plug-in's own memory is measured.
         testing_host::FakeHost::instance().reset();
-        testing_midi::Recorder::instance().clearLog();
+        clearMidi();
         openWindow();
         if (i % 3 == 1) click(100, 12); // page two
         if (i % 3 == 2) click(550, 12); // information page

@@ -22,12 +22,18 @@ TEST_F(HostUpdates, ControlsFollowTheHostAlsoOnTheHiddenPage) {
     set(73, 1.0f);
     EXPECT_EQ(e->getLink(23)->getValue(), 1.0f);
 
+    // The menu names the device whose port is open, once it is.
+    EXPECT_STREQ(e->getDeviceMenu()->getShownText(), "No MIDI output");
     set(0, 2.7f);
+    settle();
+    dispatch(effEditIdle);
     EXPECT_EQ(e->getDeviceMenu()->getCurrentIndex(), 2);
-    set(0, 9.0f);
-    EXPECT_EQ(e->getDeviceMenu()->getCurrentIndex(), 2) << "no such entry: the menu keeps its own";
-    set(0, -1.0f);
-    EXPECT_EQ(e->getDeviceMenu()->getCurrentIndex(), 2);
+    EXPECT_STREQ(e->getDeviceMenu()->getShownText(), "Port C");
+    set(0, 9.0f); // no such device: the port closes and the menu says so
+    settle();
+    dispatch(effEditIdle);
+    EXPECT_EQ(e->getDeviceMenu()->getCurrentIndex(), -1);
+    EXPECT_STREQ(e->getDeviceMenu()->getShownText(), "No MIDI output");
 
     const float before = e->getRefreshButton()->getValue();
     set(1, 1.0f);
@@ -94,4 +100,59 @@ TEST_F(HostUpdates, ClosingTheEffectWithTheWindowOpen) {
     click(100, 12);
     EXPECT_EQ(dispatch(effClose), 1);
     record = nullptr;
+}
+
+// The editor asks the host to follow each change of its window's size, where the host says it
+// can; the size query keeps its answers.
+class SizeRequests : public EditorTest {
+  protected:
+    std::vector<testing_host::SizeRequest> requests() {
+        return testing_host::FakeHost::instance().sizeRequests;
+    }
+    static std::string heights(const std::vector<testing_host::SizeRequest>& list) {
+        std::string text;
+        for (const auto& request : list)
+            text += std::to_string(request.width) + "x" + std::to_string(request.height) + " ";
+        return text;
+    }
+};
+
+TEST_F(SizeRequests, OpeningShrinkingAndGrowingAskAHostThatCan) {
+    testing_host::FakeHost::instance().canSizeWindow = true;
+    EXPECT_EQ(windowRect().bottom, 424) << "before the first opening";
+    openWindow();
+    EXPECT_EQ(windowRect().bottom, 394);
+    const auto asked = testing_host::FakeHost::instance().canDoAsked;
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.front(), "sizeWindow");
+    ASSERT_EQ(heights(requests()), "573x394 ");
+    EXPECT_EQ(requests()[0].rectDuringCall.bottom, 394) << "the host reads the new size back";
+    EXPECT_EQ(requests()[0].rectDuringCall.right, 573);
+
+    click(472, 12); // "Minimize!"
+    EXPECT_EQ(windowRect().bottom, 27);
+    click(472, 12); // "Maximize!"
+    EXPECT_EQ(windowRect().bottom, 394);
+    EXPECT_EQ(heights(requests()), "573x394 573x27 573x394 ");
+    EXPECT_EQ(requests()[1].rectDuringCall.bottom, 27);
+
+    // Reopened at the size it had, the window asks for nothing; closed shrunk, it does.
+    closeWindow();
+    openWindow();
+    EXPECT_EQ(requests().size(), 3u);
+    click(472, 12);
+    closeWindow();
+    EXPECT_EQ(windowRect().bottom, 27) << "the host keeps seeing the last size while closed";
+    openWindow();
+    EXPECT_EQ(heights(requests()), "573x394 573x27 573x394 573x27 573x394 ");
+}
+
+TEST_F(SizeRequests, AHostThatCannotIsNotAsked) {
+    openWindow();
+    click(472, 12);
+    click(472, 12);
+    EXPECT_FALSE(testing_host::FakeHost::instance().canDoAsked.empty());
+    EXPECT_TRUE(requests().empty());
+    EXPECT_TRUE(testing_host::FakeHost::instance().recorded(audioMasterSizeWindow).empty());
+    EXPECT_EQ(windowRect().bottom, 394);
 }

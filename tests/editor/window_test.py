@@ -2,8 +2,9 @@
 """The plug-in's window in a real X11 window, driven like a user would.
 
 Starts a private Xvfb and a JACK server (dummy driver) with jack_midi_dump as the MIDI
-receiver, opens the shipped plug-in's editor in qrhost's window, drags the knob of channel 1
-with xdotool and checks that the receiver sees its Control Change, clicks "25-48" and checks
+receiver, opens the shipped plug-in's editor in qrhost's window with gain 1 set by the host,
+drags the knob of channel 1 to its floor in one move and checks that the receiver and the host
+see the change, drags it up and checks its Control Changes, clicks "25-48" and checks
 that page two shows, and compares a screenshot with the offscreen rendering of the same
 state. Exits 77 (skipped) when Xvfb, xdotool, ImageMagick or JACK are missing.
 
@@ -175,7 +176,8 @@ def main():
         device = session.start()
 
         host_log = open(os.path.join(work, "host.txt"), "w")
-        host = subprocess.Popen(session.host("window", "--seconds", "60", f"0={device}"),
+        # Gain 1 comes from the host before the window opens, as from a restored project.
+        host = subprocess.Popen(session.host("window", "--seconds", "60", f"0={device}", "2=0.8"),
                                 env=env, stdout=host_log, stderr=subprocess.STDOUT)
         window = wait_for(lambda: subprocess.run(
             ["xdotool", "search", "--name", title], env=env, capture_output=True,
@@ -197,8 +199,19 @@ def main():
         def xdo(*arguments):
             subprocess.run(["xdotool", *map(str, arguments)], env=env, check=False)
 
-        # Drag the knob of channel 1 (centre 40, 77) up by 100 pixels.
+        # The knob of channel 1 (centre 40, 77), at 0.8 from the host, dragged to its floor in
+        # one mouse move: the new step reaches the device and the host.
         x, y = origin_x + 40, origin_y + 77
+        xdo("mousemove", x, y)
+        xdo("mousedown", 1)
+        xdo("mousemove", x, y + 180)
+        xdo("mouseup", 1)
+        check(wait_for(lambda: session.messages(0xB1, 24)[-1:] == [0]) is not None,
+              "dragged to the floor from the host's 0.8: the receiver gets the value 0")
+        check(wait_for(lambda: re.search(r"^automate 2 0$", open(host_log.name).read(), re.M))
+              is not None, "and the host hears the change as automation of parameter 2")
+
+        # Then up by 100 pixels.
         xdo("mousemove", x, y)
         xdo("mousedown", 1)
         for step in range(1, 11):

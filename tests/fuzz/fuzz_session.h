@@ -506,6 +506,8 @@ inline int runSession(const std::uint8_t* data, std::size_t size, bool withWindo
     testing_midi::Recorder::instance().reset(
         std::vector<std::u16string>(kNames.begin(), kNames.begin() + devices));
     testing_host::FakeHost::instance().reset(hostAnswers ? 2400 : 0);
+    // Half the hosts follow the window's size on request (which half matters little).
+    testing_host::FakeHost::instance().canSizeWindow = devices % 2 == 1;
 
     AEffect* record = VSTPluginMain(testing_host::hostCallback);
     if (!record) {

@@ -3,6 +3,7 @@
 (dispatcher, window) read scripts, one small one per area of the interface, in the byte format
 of fuzz_session.h; the dispatcher gets those without the window. The value-text target reads
 records of a kind byte, four bytes of a float (or index) and a bound byte (fuzz_valuetext.cpp).
+The state data target's seeds (corpus/state) are blobs of the state data format, kept as they are.
 
 Format: two header bytes (MIDI device count modulo 5; 0xff makes the host refuse its version),
 then actions, each led by one byte whose value modulo 8 picks it:

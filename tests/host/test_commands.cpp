@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <regex>
 #include <sstream>
 
+#include "qr_version.h"
 #include "tests/host/host_test_paths.h"
 #include "tools/host/commands.h"
 
@@ -54,7 +57,9 @@ TEST(QrhostCommands, InfoShowsIdentityFlagsAndEveryParameter) {
           "Inputs:         2\n", "Outputs:        2\n", "Program:        0 \"Default\"\n",
           "Entry point:    VSTPluginMain\n"})
         EXPECT_TRUE(contains(run.out, line)) << line;
-    EXPECT_TRUE(contains(run.out, "effFlagsCanReplacing effFlagsCanDoubleReplacing"));
+    EXPECT_TRUE(contains(run.out,
+                         "effFlagsCanReplacing effFlagsProgramChunks effFlagsCanDoubleReplacing"));
+    EXPECT_TRUE(contains(run.out, "\n  ProductVersion:   " QR_VERSION_TEXT "\n")) << run.out;
     EXPECT_EQ(countLines(run.out, R"( +\d+  Gain \d+ +10 dB +0)"), 48);
     EXPECT_EQ(countLines(run.out, R"( +\d+  Ln \d+\+\d+ +0\.000000 +0)"), 24);
     EXPECT_TRUE(contains(run.out, "    0  MidiDev   0.000000            0\n"));
@@ -71,6 +76,27 @@ TEST(QrhostCommands, SetAndGetShowNameValueAndDisplay) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "[0] MidiDev = 0 (display \"0.000000\")\n"
                        "[49] Gain 48 = 0 (display \"10 dB\")\n");
+}
+
+TEST(QrhostCommands, StateSavedToAFileIsGivenBackAndBadStateIsAFailure) {
+    const std::string state =
+        (std::filesystem::temp_directory_path() / "qrhost-state-test.bin").string();
+    Outcome run = qrhostRun({"save", plugin, state, "2=0.5", "60=1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "saved 316 bytes of state to")) << run.out;
+    run = qrhostRun({"load", plugin, state, "0"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "the plug-in took it"));
+    EXPECT_EQ(countLines(run.out, R"( +2  Gain 1 +30 dB +0\.5)"), 1) << run.out;
+    EXPECT_EQ(countLines(run.out, R"( +60  Ln 21\+22 +1\.000000 +1)"), 1) << run.out;
+
+    run = qrhostRun({"load", plugin, host_tests::textFilePath(), "0"});
+    EXPECT_EQ(run.exitCode, 1) << "a refused state is a failed check";
+    EXPECT_TRUE(contains(run.out, "the plug-in refused it"));
+    run = qrhostRun({"save", host_tests::fakePluginPath(), state});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(contains(run.err, "keeps no state data")) << run.err;
+    std::filesystem::remove(state);
 }
 
 TEST(QrhostCommands, WrongUsageAndBadFilesGiveErrorCodes) {
@@ -92,6 +118,9 @@ TEST(QrhostCommands, WrongUsageAndBadFilesGiveErrorCodes) {
         {{"info", plugin + ".missing"}, 3, "cannot load"},
         {{"script", plugin, plugin + ".missing.txt"}, 3, "cannot read the script"},
         {{"exports", host_tests::textFilePath()}, 3, "neither an ELF nor a PE file"},
+        {{"version"}, 2, "usage: qrhost version FILE"},
+        {{"version", host_tests::textFilePath()}, 3, "neither an ELF nor a PE file"},
+        {{"version", host_tests::fakePluginPath()}, 1, "carries no version information"},
     };
     for (const Case& c : cases) {
         const Outcome run = qrhostRun(c.arguments);

@@ -30,7 +30,8 @@ TEST(LoadedPlugin, RecordAsTheHostReadsIt) {
     EXPECT_EQ(e.numInputs, 2);
     EXPECT_EQ(e.numOutputs, 2);
     // The editor flag depends on whether the window is built in; the rest is fixed.
-    EXPECT_EQ(e.flags & ~effFlagsHasEditor, effFlagsCanReplacing | effFlagsCanDoubleReplacing);
+    EXPECT_EQ(e.flags & ~effFlagsHasEditor,
+              effFlagsCanReplacing | effFlagsCanDoubleReplacing | effFlagsProgramChunks);
     EXPECT_EQ(e.uniqueID, fourCharCode('Q', 'V', 'R', 'L'));
     EXPECT_EQ(qrhost::fourCharText(e.uniqueID), "QVRL");
     EXPECT_EQ(e.version, 1);

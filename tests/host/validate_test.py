@@ -13,11 +13,11 @@ usage: validate_test.py <qrhost> <plug-in file> [extra validate arguments]
 """
 
 import os
-import shutil
-import signal
 import subprocess
 import sys
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import jackserver  # noqa: E402
 
 SERVER = "qrvalidatetest"
 MIDI_CHECKS = ("automation MIDI", "parameters from 4 threads", "hostile values")
@@ -40,56 +40,28 @@ def expected_failures():
     return ",".join(name for name in names if name and not name.startswith("#"))
 
 
-def socket_path(server):
-    return f"/dev/shm/jack_{server}_{os.getuid()}_0"
-
-
-def start_jack(env):
-    # Synchronous (-S): on a loaded machine a late client must delay the cycle, not lose its
-    # MIDI in an xrun, or the validator would blame the plug-in for the machine.
-    jack = subprocess.Popen(
-        ["jackd", "-S", "-r", "-n", SERVER, "-d", "dummy", "-r", "48000", "-p", "256"], env=env,
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.time() + 15
-    while time.time() < deadline:
-        if jack.poll() is not None:
-            return None
-        if subprocess.run(["jack_lsp"], env=env, capture_output=True).returncode == 0:
-            return jack
-        time.sleep(0.1)
-    stop_jack(jack)
-    return None
-
-
-def stop_jack(jack):
-    if jack is None or jack.poll() is not None:
-        return
-    jack.send_signal(signal.SIGTERM)
-    try:
-        jack.wait(30)
-    except subprocess.TimeoutExpired:
-        print("warning: jackd did not stop within 30 s of SIGTERM", flush=True)
-
-
 def main():
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
     qrhost, plugin = (os.path.abspath(a) for a in sys.argv[1:3])
     extra = (sys.argv[3:] or ["--quick"]) + ["--expect-fail=" + expected_failures()]
-    env = dict(os.environ, JACK_DEFAULT_SERVER=SERVER, JACK_NO_AUDIO_RESERVATION="1")
+    env = dict(os.environ)
     jack = None
-    if shutil.which("jackd") and shutil.which("jack_lsp"):
-        jack = start_jack(env)
-        print("JACK server " + (SERVER + " is up" if jack else "did not start: MIDI checks skip"),
-              flush=True)
+    if jackserver.available():
+        try:
+            jack = jackserver.JackServer(SERVER, env)
+            print(f"JACK server {SERVER} is up", flush=True)
+        except RuntimeError:
+            print("JACK server did not start: MIDI checks skip", flush=True)
     else:
         print("jackd is missing: MIDI checks skip", flush=True)
     try:
         run = subprocess.run([qrhost, "validate", plugin, *extra], env=env, capture_output=True,
                              text=True, timeout=600)
     finally:
-        stop_jack(jack)
+        if jack:
+            jack.stop()
     sys.stdout.write(run.stdout)
     sys.stderr.write(run.stderr)
     # "OUTCOME NAME: figures"; names may hold a colon themselves.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <cstdlib>
 #include <string>
@@ -87,6 +88,25 @@ class EnvironmentValue {
     const char* name;
     std::string previous;
 };
+
+// Runs `work` on a thread of its own; false if it has not finished within `limit` (the thread
+// is then left behind, as it cannot be stopped).
+template <typename Work> bool finishesWithin(std::chrono::seconds limit, Work work) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread worker([done, work]() mutable {
+        work();
+        *done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!*done && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    if (!*done) {
+        worker.detach();
+        return false;
+    }
+    worker.join();
+    return true;
+}
 
 std::string skipReasonForJack() {
     if (alsaSequencerUsable()) return "the ALSA sequencer is present, so the service uses it";
@@ -208,27 +228,115 @@ TEST_F(MidiOverJack, RefreshThenImmediateCloseLosesNothing) {
     }
 }
 
+// The number of the port named `portName` in a port's own list, or -1.
+int numberIn(const MidiOutDevice& device, const std::string& portName) {
+    const std::vector<std::string> names = device.menuNames();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == portName.substr(0, 31)) return static_cast<int>(i);
+    return -1;
+}
+
 TEST_F(MidiOverJack, RefreshThenDeviceChangeLosesNothing) {
     MidiReceiver first, second;
     ASSERT_TRUE(first.open("qr-first", "events in"));
     ASSERT_TRUE(second.open("qr-second", "events in"));
     MidiOutDevice device;
-    const int firstId = findDevice(first.portName());
-    const int secondId = findDevice(second.portName());
+    const int firstId = numberIn(device, first.portName());
+    const int secondId = numberIn(device, second.portName());
     ASSERT_GE(firstId, 0);
     ASSERT_GE(secondId, 0);
-    ASSERT_STREQ(device.getDeviceName(firstId), "qr-first:events in");
+    ASSERT_EQ(device.getDeviceName(static_cast<UINT>(firstId)), "qr-first:events in");
 
-    ASSERT_EQ(device.openDevice(firstId), MMSYSERR_NOERROR);
+    device.selectDevice(firstId);
     std::vector<Message> sent;
     for (int channel = 0; channel < MidiOutDevice::kNumChannels; ++channel) {
-        ASSERT_EQ(device.sendControlChange(channel, 127 - channel), MMSYSERR_NOERROR);
+        ASSERT_EQ(device.sendControlChange(channel, 127 - channel, true), MMSYSERR_NOERROR);
         sent.push_back(bytesOf(MidiOutDevice::controlChangeMessage(channel, 127 - channel), 3));
     }
-    ASSERT_EQ(device.openDevice(secondId), MMSYSERR_NOERROR);
-    EXPECT_EQ(first.waitFor(sent.size()), sent);
+    device.selectDevice(secondId);
     ASSERT_EQ(device.sendControlChange(5, 9), MMSYSERR_NOERROR);
+    EXPECT_EQ(first.waitFor(sent.size()), sent);
     EXPECT_EQ(second.waitFor(1), (std::vector<Message>{{0xB1, 24 + 5, 9}}));
+    EXPECT_TRUE(first.waitFor(1, 100ms).empty()) << "nothing after the change reaches the first";
+}
+
+// Two plug-in instances in one host process, each with its own count of the devices.
+TEST_F(MidiOverJack, AnotherInstancesCountNeverRedirectsThisInstancesNumber) {
+    auto receiverA = std::make_unique<MidiReceiver>();
+    MidiReceiver receiverB;
+    ASSERT_TRUE(receiverA->open("qr-recv-a", "events in"));
+    ASSERT_TRUE(receiverB.open("qr-recv-b", "events in"));
+    MidiOutDevice instanceA;
+    const int numberA = numberIn(instanceA, receiverA->portName());
+    ASSERT_GE(numberA, 0);
+
+    receiverA.reset(); // goes away, and a second instance counts what is left
+    MidiOutDevice instanceB;
+    ASSERT_EQ(numberIn(instanceB, receiverB.portName()), numberA)
+        << "B now stands where A stood in a fresh count";
+
+    instanceA.selectDevice(numberA);
+    instanceA.sendControlChange(0, 77, true);
+    ASSERT_TRUE(instanceA.waitUntilSent(5s));
+    EXPECT_EQ(instanceA.status().state, MidiOutDevice::PortState::kNotConnected);
+    EXPECT_TRUE(receiverB.waitFor(1, 200ms).empty())
+        << "instance A reached a device it never chose";
+}
+
+// A receiver that goes away and comes back: the port notices, says so, and a count brings it
+// back under its name.
+TEST_F(MidiOverJack, AReceiverThatLeavesAndReturnsIsFoundAgainByItsName) {
+    auto receiver = std::make_unique<MidiReceiver>();
+    ASSERT_TRUE(receiver->open("qr-coming-back", "events in"));
+    MidiOutDevice device;
+    const int number = numberIn(device, receiver->portName());
+    ASSERT_GE(number, 0);
+    device.selectDevice(number);
+    device.sendControlChange(1, 10);
+    EXPECT_EQ(receiver->waitFor(1), (std::vector<Message>{{0xB1, 25, 10}}));
+
+    receiver.reset();
+    EXPECT_EQ(device.recount().number, -1); // opening the menu, say
+    device.sendControlChange(1, 11);
+    ASSERT_TRUE(device.waitUntilSent(5s));
+    EXPECT_EQ(device.status().state, MidiOutDevice::PortState::kNotConnected);
+    EXPECT_EQ(device.status().name, "qr-coming-back:events in")
+        << "the choice waits for its device";
+
+    MidiReceiver other; // takes the vacated place in a fresh count
+    ASSERT_TRUE(other.open("qr-somebody-else", "events in"));
+    receiver = std::make_unique<MidiReceiver>();
+    ASSERT_TRUE(receiver->open("qr-coming-back", "events in"));
+    const MidiOutDevice::Recount recount = device.recount();
+    EXPECT_TRUE(recount.reopening);
+    EXPECT_EQ(device.getDeviceName(static_cast<UINT>(recount.number)), "qr-coming-back:events in");
+    device.sendControlChange(1, 12, true);
+    EXPECT_EQ(receiver->waitFor(1), (std::vector<Message>{{0xB1, 25, 12}}));
+    EXPECT_TRUE(other.waitFor(1, 100ms).empty());
+}
+
+// While the server is stopped the callers go on at full speed; once it runs again the device
+// gets every controller's newest value.
+TEST_F(MidiOverJack, AStoppedServerNeitherHoldsUpCallersNorLosesTheNewestValues) {
+    MidiReceiver receiver;
+    ASSERT_TRUE(receiver.open("qr-paused", "events in"));
+    MidiOutDevice device;
+    device.selectDevice(numberIn(device, receiver.portName()));
+    device.sendControlChange(0, 1);
+    ASSERT_EQ(receiver.waitFor(1).size(), 1u);
+
+    server->pause();
+    ASSERT_TRUE(finishesWithin(10s, [&] {
+        for (int i = 0; i < 20000; ++i) device.sendControlChange(i % 48, i % 128);
+    })) << "a caller waited for the stopped server";
+    server->resume();
+    ASSERT_TRUE(device.waitUntilSent(10s));
+    std::map<int, int> last;
+    for (const Message& message : receiver.waitFor(1000000, 2s)) // everything that came
+        if (message.size() == 3) last[(message[0] - 0xB1) * 8 + message[1] - 24] = message[2];
+    std::map<int, int> expected;
+    for (int i = 0; i < 20000; ++i) expected[i % 48] = i % 128;
+    EXPECT_EQ(last, expected);
 }
 
 TEST_F(MidiOverJack, BurstLargerThanTheQueueArrivesCompleteAndInOrder) {
@@ -347,24 +455,6 @@ TEST_F(MidiOverJack, TwoHandlesOnTwoThreadsKeepTheirStreams) {
     }
 }
 
-// Runs `work` on a thread of its own; false if it has not finished within `limit` (the thread
-// is then left behind, as it cannot be stopped).
-template <typename Work> bool finishesWithin(std::chrono::seconds limit, Work work) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread worker([done, work]() mutable {
-        work();
-        *done = true;
-    });
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!*done && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    if (!*done) {
-        worker.detach();
-        return false;
-    }
-    worker.join();
-    return true;
-}
 
 // A server that dies or stops cycling under an open port: sending and closing fail or finish in
 // bounded time instead of waiting for a queue nobody empties, and nothing that was accepted
@@ -422,7 +512,7 @@ TEST_F(MidiJackServerTrouble, StalledServerFailsSendsButLosesNothingAccepted) {
     EXPECT_GT(accepted.size(), 500u);
     EXPECT_LT(accepted.size(), 3000u);
     for (std::size_t i = accepted.size(); i < results.size(); ++i)
-        EXPECT_EQ(results[i], MMSYSERR_ERROR) << i;
+        EXPECT_EQ(results[i], MIDIERR_NOTREADY) << i;
     EXPECT_EQ(midiOutClose(std::exchange(handle, nullptr)), MMSYSERR_NOERROR);
     EXPECT_EQ(receiver.waitFor(accepted.size()), accepted);
 }
@@ -454,7 +544,8 @@ TEST(MidiWithoutService, NoDevicesAndNothingOnStderr) {
         HMIDIOUT handle = nullptr;
         const MMRESULT opened = midiOutOpen(&handle, 0, 0, 0, CALLBACK_NULL);
         MidiOutDevice device;
-        const MMRESULT deviceOpened = device.openDevice(0);
+        device.selectDevice(0);
+        const bool settled = device.waitUntilSent(std::chrono::seconds(5));
         const std::string printed = capture.text();
 
         EXPECT_EQ(count, 0u);
@@ -463,7 +554,8 @@ TEST(MidiWithoutService, NoDevicesAndNothingOnStderr) {
         EXPECT_EQ(opened, MMSYSERR_BADDEVICEID);
         EXPECT_EQ(handle, nullptr);
         EXPECT_EQ(device.getDeviceCount(), 0u);
-        EXPECT_EQ(deviceOpened, MMSYSERR_BADDEVICEID);
+        EXPECT_TRUE(settled);
+        EXPECT_EQ(device.status().state, MidiOutDevice::PortState::kNone);
         EXPECT_EQ(printed, "") << "stale socket: " << withStaleSocket;
     }
 }

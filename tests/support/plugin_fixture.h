@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "midi/midioutdevice.h"
+#include "plugin/midiremoteeffect.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/recording_midi.h"
 
@@ -32,8 +34,23 @@ protected:
     }
     void set(VstInt32 index, float value) { record->setParameter(record, index, value); }
     float get(VstInt32 index) { return record->getParameter(record, index); }
+    MidiRemoteEffect* effect() {
+        return static_cast<MidiRemoteEffect*>(static_cast<AudioEffect*>(record->object));
+    }
+    // The MIDI port sends on its own thread: wait until it dealt with everything so far.
+    void settle() { ASSERT_TRUE(effect()->midiPort().waitUntilSent(std::chrono::seconds(5))); }
+    // Forgets what was sent so far, once the port has sent it.
+    void clearMidi() {
+        settle();
+        testing_midi::Recorder::instance().clearLog();
+    }
     std::vector<testing_midi::SentMessage> midi() {
+        settle();
         return testing_midi::Recorder::instance().messages();
+    }
+    std::vector<testing_midi::Call> midiCalls() {
+        settle();
+        return testing_midi::Recorder::instance().calls();
     }
 
     AEffect* record = nullptr;

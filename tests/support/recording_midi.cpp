@@ -1,13 +1,12 @@
 #include "tests/support/recording_midi.h"
 
 #include <cstring>
+#include <thread>
 
 namespace testing_midi {
 namespace {
 
-// Handles are device number + 1 disguised as pointers; 0 stays the null handle.
-HMIDIOUT toHandle(int device) { return reinterpret_cast<HMIDIOUT>(static_cast<std::uintptr_t>(device + 1)); }
-int toDevice(HMIDIOUT handle) { return static_cast<int>(reinterpret_cast<std::uintptr_t>(handle)) - 1; }
+std::uintptr_t fromHandle(HMIDIOUT handle) { return reinterpret_cast<std::uintptr_t>(handle); }
 
 template <typename Caps, typename Char>
 MMRESULT fillCaps(UINT_PTR device, Caps* caps, UINT size) {
@@ -37,28 +36,78 @@ Recorder& Recorder::instance() {
 void Recorder::reset(std::vector<std::u16string> deviceNames) {
     std::lock_guard g(lock);
     names = std::move(deviceNames);
-    open.assign(names.size(), false);
+    handles.clear();
     sent.clear();
     log.clear();
     openFails = false;
     capsFailDevice = -1;
+    sendDelay = std::chrono::microseconds(0);
+    notReady = false;
+    notReadyCount = 0;
+    beforeOpen = nullptr;
+}
+
+void Recorder::setDevices(std::vector<std::u16string> deviceNames) {
+    std::lock_guard g(lock);
+    names = std::move(deviceNames);
+}
+
+void Recorder::failOpen(bool fail) {
+    std::lock_guard g(lock);
+    openFails = fail;
+}
+
+void Recorder::failCapsQuery(int device) {
+    std::lock_guard g(lock);
+    capsFailDevice = device;
+}
+
+void Recorder::setSendDelay(std::chrono::microseconds delay) {
+    std::lock_guard g(lock);
+    sendDelay = delay;
+}
+
+void Recorder::setNotReady(bool answer) {
+    std::lock_guard g(lock);
+    notReady = answer;
+}
+
+void Recorder::setBeforeOpen(void (*hook)()) {
+    std::lock_guard g(lock);
+    beforeOpen = hook;
 }
 
 std::vector<SentMessage> Recorder::messages() const {
-    std::lock_guard g(const_cast<std::mutex&>(lock));
+    std::lock_guard g(lock);
     return sent;
 }
 
+std::vector<SentMessage> Recorder::messagesTo(const std::u16string& deviceName) const {
+    std::lock_guard g(lock);
+    std::vector<SentMessage> matching;
+    for (const SentMessage& message : sent)
+        if (message.name == deviceName) matching.push_back(message);
+    return matching;
+}
+
 std::vector<Call> Recorder::calls() const {
-    std::lock_guard g(const_cast<std::mutex&>(lock));
+    std::lock_guard g(lock);
     return log;
 }
 
 int Recorder::openHandles() const {
-    std::lock_guard g(const_cast<std::mutex&>(lock));
-    int count = 0;
-    for (bool isOpen : open) count += isOpen ? 1 : 0;
-    return count;
+    std::lock_guard g(lock);
+    return static_cast<int>(handles.size());
+}
+
+bool Recorder::isOpen(const std::u16string& deviceName) const {
+    std::lock_guard g(lock);
+    return isOpenLocked(deviceName);
+}
+
+int Recorder::notReadyAnswers() const {
+    std::lock_guard g(lock);
+    return notReadyCount;
 }
 
 void Recorder::clearLog() {
@@ -89,35 +138,56 @@ MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR device, MIDIOUTCAPSW* caps, UINT siz
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT device, DWORD_PTR, DWORD_PTR, DWORD) {
     Recorder& r = Recorder::instance();
+    void (*hook)() = nullptr;
+    {
+        std::lock_guard g(r.lock);
+        hook = r.beforeOpen;
+    }
+    if (hook) hook();
     std::lock_guard g(r.lock);
-    r.log.push_back({"open", static_cast<int>(device)});
     if (!handle) return MMSYSERR_INVALPARAM;
+    const std::u16string name = device < r.names.size() ? r.names[device] : std::u16string();
+    r.log.push_back({"open", static_cast<int>(device), name});
     if (device >= r.names.size()) return MMSYSERR_BADDEVICEID;
-    if (r.openFails || r.open[device]) return MMSYSERR_ALLOCATED;
-    r.open[device] = true;
-    *handle = testing_midi::toHandle(static_cast<int>(device));
+    if (r.openFails || r.isOpenLocked(name)) return MMSYSERR_ALLOCATED;
+    const std::uintptr_t id = r.nextHandle++;
+    r.handles[id] = {static_cast<int>(device), name};
+    *handle = reinterpret_cast<HMIDIOUT>(id);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT handle, DWORD message) {
     Recorder& r = Recorder::instance();
+    std::chrono::microseconds delay{0};
+    {
+        std::lock_guard g(r.lock);
+        if (!r.handles.count(testing_midi::fromHandle(handle))) {
+            r.log.push_back({"rejected", -1, u""});
+            return MMSYSERR_INVALHANDLE;
+        }
+        if (r.notReady) {
+            ++r.notReadyCount;
+            return MIDIERR_NOTREADY;
+        }
+        delay = r.sendDelay;
+    }
+    // A slow driver: the time passes inside the call, as it would on a real cable.
+    if (delay.count() > 0) std::this_thread::sleep_for(delay);
     std::lock_guard g(r.lock);
-    const int device = testing_midi::toDevice(handle);
-    if (device < 0 || device >= static_cast<int>(r.open.size()) || !r.open[device])
-        return MMSYSERR_INVALHANDLE;
-    r.log.push_back({"send", device});
-    r.sent.push_back({device, message});
+    const auto found = r.handles.find(testing_midi::fromHandle(handle));
+    if (found == r.handles.end()) return MMSYSERR_INVALHANDLE;
+    r.log.push_back({"send", found->second.first, found->second.second});
+    r.sent.push_back({found->second.first, found->second.second, message});
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
     Recorder& r = Recorder::instance();
     std::lock_guard g(r.lock);
-    const int device = testing_midi::toDevice(handle);
-    if (device < 0 || device >= static_cast<int>(r.open.size()) || !r.open[device])
-        return MMSYSERR_INVALHANDLE;
-    r.open[device] = false;
-    r.log.push_back({"close", device});
+    const auto found = r.handles.find(testing_midi::fromHandle(handle));
+    if (found == r.handles.end()) return MMSYSERR_INVALHANDLE;
+    r.log.push_back({"close", found->second.first, found->second.second});
+    r.handles.erase(found);
     return MMSYSERR_NOERROR;
 }
 

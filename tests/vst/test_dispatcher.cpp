@@ -43,7 +43,9 @@ TEST_F(Record, FreshRecordFields) {
     EXPECT_EQ(record->numParams, 74);
     EXPECT_EQ(record->numInputs, 2);
     EXPECT_EQ(record->numOutputs, 2);
-    EXPECT_EQ(record->flags & ~effFlagsHasEditor, effFlagsCanReplacing | effFlagsCanDoubleReplacing);
+    // State data carries the chosen device's name beside the parameter values.
+    EXPECT_EQ(record->flags & ~effFlagsHasEditor,
+              effFlagsCanReplacing | effFlagsCanDoubleReplacing | effFlagsProgramChunks);
     EXPECT_EQ(record->initialDelay, 0);
     EXPECT_EQ(record->ioRatio, 1.0f);
     EXPECT_EQ(record->uniqueID, fourCharCode('Q', 'V', 'R', 'L'));

@@ -48,10 +48,10 @@ std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
-std::string sendLine(int channel, int value) {
+std::string sendLine(int device, int channel, int value) {
     char line[32];
-    std::snprintf(line, sizeof line, "send 0 %02x %02x %02x", 0xB1 + channel / 8, 24 + channel % 8,
-                  value);
+    std::snprintf(line, sizeof line, "send %d %02x %02x %02x", device, 0xB1 + channel / 8,
+                  24 + channel % 8, value);
     return line;
 }
 
@@ -105,19 +105,27 @@ int main(int argc, char** argv) {
         return fail("VSTPluginMain gave no effect record");
     if (effect->numParams != 74) return fail("the record does not announce 74 parameters");
     effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0.0f);
-    effect->setParameter(effect, 0, 0.0f); // device 0
+    // The devices are re-plugged in another order after the plug-in counted them: its device 0,
+    // "QR Recording Out 1", now stands at place 1, and only that device may be opened.
+    SetEnvironmentVariableA("QR_WINMM_FIRST", "2");
+    effect->setParameter(effect, 0, 0.0f); // device 0 as the plug-in counted it
     effect->setParameter(effect, 5, 0.5f); // Gain 4
+    Sleep(200); // the plug-in sends on a thread of its own: let this change leave first
     effect->setParameter(effect, 1, 1.0f); // refresh
-    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f); // sends what is pending first
     FreeLibrary(plugin);
 
-    std::vector<std::string> expected{"open 0", sendLine(3, 63)};
+    std::vector<std::string> expected{"open 1", sendLine(1, 3, 63)};
     for (int channel = 0; channel < 48; ++channel)
-        expected.push_back(sendLine(channel, channel == 3 ? 63 : 0));
-    expected.push_back("close 0");
+        expected.push_back(sendLine(1, channel, channel == 3 ? 63 : 0));
+    expected.push_back("close 1");
 
     const std::vector<std::string> actual = readLines(logPath);
     DeleteFileA(logPath.c_str());
+    // On a machine too busy to let the sender run in the pause, the gain change was still
+    // waiting when the refresh replaced it with the same value: then only the refresh's 48.
+    if (actual.size() + 1 == expected.size() && actual.size() > 1 && actual[1] == expected[2])
+        expected.erase(expected.begin() + 1);
     bool same = actual.size() == expected.size();
     int shown = 0;
     for (std::size_t i = 0; i < actual.size() || i < expected.size(); ++i) {
@@ -131,7 +139,8 @@ int main(int argc, char** argv) {
     }
     std::printf("%zu events recorded, %zu expected\n", actual.size(), expected.size());
     if (!same) return fail("the recorded MIDI traffic differs from the expected");
-    std::printf("PASS: open, 1 gain change, refresh of 48 gains in channel order, close "
+    std::printf("PASS: the counted device opened at its new place, 1 gain change, refresh of 48 "
+                "gains in channel order, close "
                 "(%zu events)\n",
                 actual.size());
     return 0;

@@ -6,22 +6,25 @@
 //   open DEVICE | open DEVICE error CODE
 //   send DEVICE STATUS DATA1 DATA2 (hex bytes, first byte first) | send - error CODE MESSAGE
 //   close DEVICE | close - error CODE
-// QR_WINMM_DEVICES sets how many fake devices there are (0 to 16, default 3).
+// QR_WINMM_DEVICES sets how many fake devices there are (0 to 16, default 3), named
+// "QR Recording Out 1" and on. QR_WINMM_FIRST (default 0) turns the table: the device at place p
+// is then number (p + first) mod count + 1, as after devices were re-plugged in another order.
+// Both are read at every call, so a test can change the table while a plug-in runs.
 //
 // Devices that come and go, slow ones and ones that are not ready, for the validator and tests
 // in the process that loaded this DLL (exported calls, found with GetProcAddress):
 //   qrRecordingSetPresent(DEVICE, PRESENT)  unplugs a device (0) or plugs it back (1). The
 //       system's table lists the present devices in the order of their numbers, so the ones
 //       after an unplugged device move up one place; its open handles fail their sends with
-//       MMSYSERR_NODRIVER. DEVICE is the device's own number, as in the log and its name.
+//       MMSYSERR_NODRIVER. DEVICE is the device's own number, as in the log (its place while
+//       every device is present).
 //   qrRecordingSetDelay(DEVICE, MS)  each message to the device takes MS milliseconds in
 //       midiOutShortMsg, like a driver that blocks until a slow cable has room.
 //   qrRecordingSetNotReady(DEVICE, COUNT)  the next COUNT messages to the device are refused
 //       with MIDIERR_NOTREADY (logged as "notready DEVICE").
 //   qrRecordingSetOpenDelay(DEVICE, MS)  midiOutOpen of the device takes MS milliseconds, as
 //       opening a USB device does.
-// Each answers 1, or 0 for a device number out of range. Log lines keep the device's own
-// number, wherever the table lists it.
+// Each answers 1, or 0 for a device number out of range.
 
 // This library is the provider of these calls, so mmsystem.h must not declare them as imports.
 #ifndef _WINMM_
@@ -52,15 +55,17 @@ volatile LONG deviceDelay[kMaxDevices] = {};
 volatile LONG deviceNotReady[kMaxDevices] = {};
 volatile LONG deviceOpenDelay[kMaxDevices] = {};
 
-UINT deviceCount() {
+UINT environmentNumber(const char* name, UINT fallback, UINT limit) {
     char text[16] = {};
-    const DWORD length = GetEnvironmentVariableA("QR_WINMM_DEVICES", text, sizeof text);
-    if (length == 0 || length >= sizeof text) return kDefaultDevices;
+    const DWORD length = GetEnvironmentVariableA(name, text, sizeof text);
+    if (length == 0 || length >= sizeof text) return fallback;
     char* end = nullptr;
-    const unsigned long count = std::strtoul(text, &end, 10);
-    if (end == text || *end != '\0' || count > kMaxDevices) return kDefaultDevices;
-    return static_cast<UINT>(count);
+    const unsigned long number = std::strtoul(text, &end, 10);
+    if (end == text || *end != '\0' || number > limit) return fallback;
+    return static_cast<UINT>(number);
 }
+
+UINT deviceCount() { return environmentNumber("QR_WINMM_DEVICES", kDefaultDevices, kMaxDevices); }
 
 // Appends one line; called with stateLock held so that lines keep the order of the calls.
 void logLine(const char* line) {
@@ -98,7 +103,9 @@ bool toDevice(HMIDIOUT handle, UINT& device) {
 }
 
 void deviceName(UINT device, char (&name)[MAXPNAMELEN]) {
-    std::snprintf(name, sizeof name, "QR Recording Out %u", device + 1);
+    const UINT count = deviceCount();
+    const UINT first = environmentNumber("QR_WINMM_FIRST", 0, 1000);
+    std::snprintf(name, sizeof name, "QR Recording Out %u", count ? (device + first) % count + 1 : 0);
 }
 
 } // namespace

@@ -1,15 +1,19 @@
 #include "tools/host/commands.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "platform/winmm.h"
 #include "tools/host/binary_exports.h"
+#include "tools/host/binary_version.h"
+#include "tools/host/validate_probes.h"
 
 namespace qrhost {
 
@@ -39,6 +43,8 @@ int commandHelp(const Arguments&, Streams& io) {
 
 int commandInfo(const Arguments& arguments, Streams& io) {
     if (arguments.size() != 1) throw UsageError("info takes one plug-in file");
+    // What the file says comes first, so a plug-in of another system still shows it.
+    printFileInfo(arguments[0], io.out);
     auto plugin = LoadedPlugin::load(arguments[0]);
     printInfo(*plugin, io.out);
     io.out << '\n';
@@ -56,6 +62,17 @@ int commandExports(const Arguments& arguments, Streams& io) {
     return kExitOk;
 }
 
+int commandVersion(const Arguments& arguments, Streams& io) {
+    if (arguments.size() != 1) throw UsageError("version takes one library file");
+    const auto version = readVersionInfo(arguments[0]);
+    if (!version) {
+        io.err << arguments[0] << " carries no version information\n";
+        return kExitCheckFailed;
+    }
+    printVersionInfo(*version, io.out);
+    return kExitOk;
+}
+
 int commandDevices(const Arguments& arguments, Streams& io) {
     if (!arguments.empty()) throw UsageError("devices takes no arguments");
     const auto devices = midiOutputDevices();
@@ -67,11 +84,11 @@ int commandDevices(const Arguments& arguments, Streams& io) {
     return kExitOk;
 }
 
-int commandSet(const Arguments& arguments, Streams& io) {
-    if (arguments.size() < 2) throw UsageError("set needs a plug-in file and IDX=VALUE pairs");
-    // Every pair is checked before the plug-in is touched.
+// IDX=VALUE pairs, every one checked before the plug-in is touched.
+std::vector<std::pair<std::string, float>> assignments(const Arguments& arguments,
+                                                       std::size_t first) {
     std::vector<std::pair<std::string, float>> changes;
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
+    for (std::size_t i = first; i < arguments.size(); ++i) {
         const std::string& pair = arguments[i];
         const auto equals = pair.find('=');
         if (equals == std::string::npos)
@@ -80,6 +97,12 @@ int commandSet(const Arguments& arguments, Streams& io) {
         if (!value) throw UsageError("not a number: " + quoted(pair.substr(equals + 1)));
         changes.emplace_back(pair.substr(0, equals), *value);
     }
+    return changes;
+}
+
+int commandSet(const Arguments& arguments, Streams& io) {
+    if (arguments.size() < 2) throw UsageError("set needs a plug-in file and IDX=VALUE pairs");
+    const auto changes = assignments(arguments, 1);
     auto plugin = LoadedPlugin::load(arguments[0]);
     std::vector<std::pair<VstInt32, float>> resolved;
     for (const auto& [index, value] : changes)
@@ -87,6 +110,61 @@ int commandSet(const Arguments& arguments, Streams& io) {
     for (const auto& [index, value] : resolved) {
         plugin->setParameter(index, value);
         io.out << describeParameter(plugin->parameter(index)) << '\n';
+    }
+    return kExitOk;
+}
+
+int commandSave(const Arguments& arguments, Streams& io) {
+    if (arguments.size() < 2) throw UsageError("save needs a plug-in file and a state file");
+    const auto changes = assignments(arguments, 2);
+    auto plugin = LoadedPlugin::load(arguments[0]);
+    for (const auto& [index, value] : changes)
+        plugin->setParameter(parameterIndex(*plugin, index), value);
+    writeStateFile(*plugin, arguments[1], io.out);
+    return kExitOk;
+}
+
+// Loads the state as a host reopening a project does, waits while the plug-in sends what it
+// restored, and shows the parameters it ends up with.
+int commandLoad(const Arguments& arguments, Streams& io) {
+    if (arguments.size() < 2 || arguments.size() > 3)
+        throw UsageError("load needs a plug-in file, a state file and optionally MS to wait");
+    std::int64_t waitMs = 500;
+    if (arguments.size() == 3) {
+        const auto number = parseInteger(arguments[2]);
+        if (!number || *number < 0 || *number > 3'600'000)
+            throw UsageError("MS must be a whole number from 0 to 3600000");
+        waitMs = *number;
+    }
+    auto plugin = LoadedPlugin::load(arguments[0]);
+    const bool taken = readStateFile(*plugin, arguments[1], io.out);
+    io.out.flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    printParameters(*plugin, io.out);
+    return taken ? kExitOk : kExitCheckFailed;
+}
+
+// A MIDI receiver of the host's own that prints what arrives, for checking from a shell which
+// device a plug-in or a host's project reaches.
+int commandListen(const Arguments& arguments, Streams& io) {
+    if (arguments.empty() || arguments.size() > 2)
+        throw UsageError("listen needs SECONDS and optionally a receiver name");
+    const auto seconds = parseInteger(arguments[0]);
+    if (!seconds || *seconds < 1 || *seconds > 86'400)
+        throw UsageError("SECONDS must be a whole number from 1 to 86400");
+    std::string whyNot;
+    const auto receiver = MidiReceiverProbe::open(whyNot, arguments.size() > 1 ? arguments[1] : "");
+    if (!receiver) throw HostError("no receiver: " + whyNot);
+    io.out << "listening on " << receiver->portName() << std::endl;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(*seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        for (const auto& message : receiver->take(1 << 20, 100)) {
+            for (std::size_t i = 0; i < message.size(); ++i)
+                io.out << (i ? " " : "") << std::hex << std::setw(2) << std::setfill('0')
+                       << static_cast<unsigned>(message[i]) << std::dec << std::setfill(' ');
+            io.out << '\n';
+        }
+        io.out.flush();
     }
     return kExitOk;
 }
@@ -143,14 +221,24 @@ const std::vector<Command> commandTable = {
     {"info", "PLUGIN", "identity, flags and every parameter of a plug-in", commandInfo},
     {"exports", "FILE", "a library file's format and exported names, without loading it",
      commandExports},
+    {"version", "FILE", "a library file's version resource or note, without loading it",
+     commandVersion},
     {"devices", "", "the MIDI output devices a plug-in sees on this system", commandDevices},
     {"set", "PLUGIN IDX=VALUE...", "set parameters in one session, showing each result",
      commandSet},
     {"get", "PLUGIN IDX...", "read parameters: name, value and display text", commandGet},
+    {"save", "PLUGIN FILE [IDX=VALUE...]",
+     "set parameters, then write the state a host saves with a project to FILE", commandSave},
+    {"load", "PLUGIN FILE [MS]",
+     "give the plug-in the state in FILE as a reopened project does, wait MS (500), show it",
+     commandLoad},
     {"script", "PLUGIN FILE", "run a script of parameter changes and checks (FILE - is stdin)",
      commandScript},
     {"process", "PLUGIN [FRAMES] [BLOCK]",
      "run test audio through (32 and 64 bit); output must equal input", commandProcess},
+    {"listen", "SECONDS [NAME]",
+     "a MIDI receiver of this host's (NAME:in on JACK) that prints what arrives",
+     commandListen},
     {"help", "", "this text", commandHelp},
 };
 
@@ -300,24 +388,55 @@ std::string categoryName(VstIntPtr category) {
     }
 }
 
-void printInfo(const LoadedPlugin& plugin, std::ostream& out) {
-    const AEffect& e = plugin.effect();
-    const Identity id = plugin.identity();
-    auto line = [&out](const char* label) -> std::ostream& {
-        return out << std::left << std::setw(16) << label << std::right;
+namespace {
+
+std::ostream& infoLine(std::ostream& out, const char* label) {
+    return out << std::left << std::setw(16) << label << std::right;
+}
+
+} // namespace
+
+void printVersionInfo(const VersionInfo& version, std::ostream& out) {
+    infoLine(out, "Version info:") << version.source << '\n';
+    auto line = [&out](const std::string& label) -> std::ostream& {
+        return out << "  " << std::left << std::setw(18) << label + ':' << std::right;
     };
-    line("File:") << plugin.path() << '\n';
+    if (version.fileVersion)
+        line("File version") << versionNumbersText(*version.fileVersion) << '\n';
+    if (version.productVersion)
+        line("Product version") << versionNumbersText(*version.productVersion) << '\n';
+    for (const auto& [key, text] : version.strings)
+        line(key) << text << '\n';
+}
+
+void printFileInfo(const std::string& path, std::ostream& out) {
+    infoLine(out, "File:") << path << '\n';
     try {
-        const BinaryExports exports = readBinaryExports(plugin.path());
-        line("Binary:") << exports.format << '\n';
+        const BinaryExports exports = readBinaryExports(path);
+        infoLine(out, "Binary:") << exports.format << '\n';
         std::string names;
         for (const std::string& name : exports.names)
             names += (names.empty() ? "" : ", ") + name;
         if (exports.unnamed) names += " and " + std::to_string(exports.unnamed) + " by ordinal";
-        line("Exports:") << (names.empty() ? "(none)" : names) << '\n';
+        infoLine(out, "Exports:") << (names.empty() ? "(none)" : names) << '\n';
     } catch (const HostError& error) {
-        line("Binary:") << "(" << error.what() << ")\n";
+        infoLine(out, "Binary:") << "(" << error.what() << ")\n";
+        return;
     }
+    try {
+        if (const auto version = readVersionInfo(path))
+            printVersionInfo(*version, out);
+        else
+            infoLine(out, "Version info:") << "(none)\n";
+    } catch (const HostError& error) {
+        infoLine(out, "Version info:") << "(" << error.what() << ")\n";
+    }
+}
+
+void printInfo(const LoadedPlugin& plugin, std::ostream& out) {
+    const AEffect& e = plugin.effect();
+    const Identity id = plugin.identity();
+    auto line = [&out](const char* label) -> std::ostream& { return infoLine(out, label); };
     line("Entry point:") << entryPointName(plugin.entryUsed()) << '\n';
     line("Effect name:") << id.effectName << '\n';
     line("Vendor:") << id.vendor << '\n';
@@ -370,6 +489,26 @@ std::string describeProcess(const char* precision, const ProcessReport& report) 
              << report.mismatchChannel << ")";
     if (!report.inputsIntact) text << "; the plug-in CHANGED its input buffers";
     return text.str();
+}
+
+void writeStateFile(const LoadedPlugin& plugin, const std::string& path, std::ostream& out) {
+    const std::vector<unsigned char> state = plugin.getState();
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(state.data()),
+               static_cast<std::streamsize>(state.size()));
+    if (!file.flush()) throw HostError("cannot write " + quoted(path));
+    out << "saved " << state.size() << " bytes of state to " << path << '\n';
+}
+
+bool readStateFile(const LoadedPlugin& plugin, const std::string& path, std::ostream& out) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw HostError("cannot read " + quoted(path));
+    const std::vector<unsigned char> state((std::istreambuf_iterator<char>(file)),
+                                           std::istreambuf_iterator<char>());
+    const VstIntPtr answer = plugin.setState(state);
+    out << "loaded " << state.size() << " bytes of state from " << path << ": the plug-in "
+        << (answer ? "took it" : "refused it") << '\n';
+    return answer != 0;
 }
 
 std::vector<MidiDevice> midiOutputDevices() {

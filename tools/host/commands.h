@@ -60,6 +60,11 @@ VstInt32 parameterIndex(const LoadedPlugin& plugin, const std::string& text); //
 std::string describeParameter(const ParameterInfo& parameter);
 std::string describeFlags(VstInt32 flags);
 std::string categoryName(VstIntPtr category);
+struct VersionInfo;
+void printVersionInfo(const VersionInfo& version, std::ostream& out);
+// The file's format, exports and version information, read without loading it.
+void printFileInfo(const std::string& path, std::ostream& out);
+// The loaded plug-in's entry point, identity, counts, flags and program.
 void printInfo(const LoadedPlugin& plugin, std::ostream& out);
 void printParameters(const LoadedPlugin& plugin, std::ostream& out);
 std::string describeProcess(const char* precision, const ProcessReport& report);
@@ -71,6 +76,11 @@ struct MidiDevice {
     bool available; // false when the capabilities query failed
 };
 std::vector<MidiDevice> midiOutputDevices();
+
+// A plug-in's state data to and from a file, as a host keeps it with a project; reading
+// answers whether the plug-in took the state.
+void writeStateFile(const LoadedPlugin& plugin, const std::string& path, std::ostream& out);
+bool readStateFile(const LoadedPlugin& plugin, const std::string& path, std::ostream& out);
 
 // The script language of `qrhost script`.
 int runScript(LoadedPlugin& plugin, std::istream& script, const std::string& scriptName,

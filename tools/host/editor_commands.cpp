@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "editor/midiremoteeditor.h"
+#include "midi/midioutdevice.h"
+#include "plugin/midiremoteeffect.h"
 #include "platform/host_window.h"
 #include "toolkit/offscreen.h"
 #include "tools/host/commands.h"
@@ -122,7 +124,14 @@ class OffscreenEditor {
     AudioEffect* effect = nullptr;
     MidiRemoteEditor* editor = nullptr;
 
+    // The MIDI port opens devices on its own thread; the picture shows the menu once it did.
+    void settle() {
+        static_cast<MidiRemoteEffect*>(effect)->midiPort().waitUntilSent(std::chrono::seconds(5));
+        record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0.0f);
+    }
+
     bool writePng(const std::string& path) {
+        settle();
         ERect* rect = nullptr;
         record->dispatcher(record, effEditGetRect, 0, 0, &rect, 0.0f);
         toolkit::OffscreenSurface surface(rect->right - rect->left, rect->bottom - rect->top);

@@ -185,6 +185,27 @@ void LoadedPlugin::setParameter(VstInt32 index, float value) const {
     e.setParameter(&e, index, value);
 }
 
+// The largest state this host takes from a plug-in; a project's state is kilobytes, and a
+// size beyond this is a fault, not data.
+constexpr VstIntPtr kMaxStateBytes = 64 << 20;
+
+std::vector<unsigned char> LoadedPlugin::getState() const {
+    if (!hasStateData()) throw HostError("the plug-in keeps no state data (no program chunks)");
+    void* data = nullptr;
+    const VstIntPtr size = dispatch(effGetChunk, 0, 0, &data);
+    if (size <= 0 || !data) throw HostError("the plug-in gave no state data");
+    if (size > kMaxStateBytes)
+        throw HostError("the plug-in claims " + std::to_string(size) + " bytes of state data");
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    return std::vector<unsigned char>(bytes, bytes + size);
+}
+
+VstIntPtr LoadedPlugin::setState(std::vector<unsigned char> state) const {
+    if (!hasStateData()) throw HostError("the plug-in keeps no state data (no program chunks)");
+    // The plug-in reads from the host's copy, which stays alive for the call.
+    return dispatch(effSetChunk, 0, static_cast<VstIntPtr>(state.size()), state.data());
+}
+
 float LoadedPlugin::getParameter(VstInt32 index) const {
     AEffect& e = effect();
     if (!e.getParameter) throw HostError("the effect record has no getParameter entry");

@@ -118,6 +118,12 @@ class LoadedPlugin {
     void setParameter(VstInt32 index, float value) const;
     float getParameter(VstInt32 index) const;
 
+    // The state a host saves with a project (effGetChunk) and gives back (effSetChunk). Both
+    // throw HostError when the plug-in keeps no state data; setState answers what it answered.
+    bool hasStateData() const { return (effect().flags & effFlagsProgramChunks) != 0; }
+    std::vector<unsigned char> getState() const;
+    VstIntPtr setState(std::vector<unsigned char> state) const;
+
     // Runs `frames` frames of a test signal through processReplacing (or
     // processDoubleReplacing) in blocks, and compares every output with its input.
     ProcessReport processFloat(std::int64_t frames, std::int32_t blockSize,

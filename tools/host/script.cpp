@@ -20,7 +20,7 @@ constexpr std::int32_t kScriptBlock = 512;
 constexpr VstInt32 kDeviceParameter = 0;
 constexpr VstInt32 kRefreshParameter = 1;
 
-enum class Action { Set, Get, Device, Sleep, Process, Print };
+enum class Action { Set, Get, Device, Sleep, Process, Print, Save, Load };
 
 struct Step {
     int line;
@@ -30,6 +30,7 @@ struct Step {
     float value = 0.0f;
     std::int64_t number = 0;
     std::int32_t block = kScriptBlock;
+    std::string file;
 };
 
 std::vector<std::string> words(const std::string& line) {
@@ -51,7 +52,7 @@ std::int64_t wholeNumber(const std::string& text, std::int64_t low, std::int64_t
 
 Step parseStep(const LoadedPlugin& plugin, const std::vector<std::string>& w, int line,
                const std::string& text) {
-    Step step{line, text, Action::Print};
+    Step step{line, text, Action::Print, 0, 0.0f, 0, kScriptBlock, {}};
     const std::string& command = w[0];
     auto expect = [&](std::size_t low, std::size_t high, const char* form) {
         if (w.size() < low + 1 || w.size() > high + 1)
@@ -91,6 +92,11 @@ Step parseStep(const LoadedPlugin& plugin, const std::vector<std::string>& w, in
     } else if (command == "print") {
         expect(0, 0, "print");
         step.action = Action::Print;
+    } else if (command == "save" || command == "load") {
+        expect(1, 1, command == "save" ? "save FILE" : "load FILE");
+        if (!plugin.hasStateData()) throw UsageError("the plug-in keeps no state data");
+        step.action = command == "save" ? Action::Save : Action::Load;
+        step.file = w[1];
     } else {
         throw UsageError("unknown command \"" + command + "\"");
     }
@@ -157,6 +163,14 @@ int runScript(LoadedPlugin& plugin, std::istream& script, const std::string& scr
         }
         case Action::Print:
             printParameters(plugin, io.out);
+            break;
+        case Action::Save:
+            io.out << "  ";
+            writeStateFile(plugin, step.file, io.out);
+            break;
+        case Action::Load:
+            io.out << "  ";
+            if (!readStateFile(plugin, step.file, io.out)) result = kExitCheckFailed;
             break;
         }
         io.out.flush();

@@ -17,8 +17,10 @@ class MidiReceiverProbe {
   public:
     using Message = std::vector<unsigned char>;
 
-    // Null when no receiver can be opened here; `whyNot` then says why.
-    static std::unique_ptr<MidiReceiverProbe> open(std::string& whyNot);
+    // Null when no receiver can be opened here; `whyNot` then says why. `clientName`, where the
+    // system names receivers, is the name it is listed under (a name of the host's own if empty).
+    static std::unique_ptr<MidiReceiverProbe> open(std::string& whyNot,
+                                                   const std::string& clientName = "");
     virtual ~MidiReceiverProbe() = default;
 
     // The port's name as the MIDI device list shows it.

@@ -61,14 +61,12 @@ class EnvironmentValue {
 
 class JackReceiverProbe : public MidiReceiverProbe {
   public:
-    std::string open() {
-        quietJack();
-        return receiver.open("qrhost-validate-" + std::to_string(::getpid()), "in");
-    }
-    // Under exactly this client name, so that a receiver opened again is the same device.
+    // Under exactly `clientName` where one is given, so that a receiver opened again is the
+    // same device; else under a name of the host's own.
     std::string open(const std::string& clientName) {
         quietJack();
-        return receiver.open(clientName, "in", true);
+        if (!clientName.empty()) return receiver.open(clientName, "in", true);
+        return receiver.open("qrhost-validate-" + std::to_string(::getpid()), "in");
     }
     std::string portName() const override { return receiver.portName(); }
     std::vector<Message> take(std::size_t count, int timeoutMs) override {
@@ -186,9 +184,10 @@ std::unique_ptr<MidiLab> MidiLab::open(std::string& whyNot) {
     return lab;
 }
 
-std::unique_ptr<MidiReceiverProbe> MidiReceiverProbe::open(std::string& whyNot) {
+std::unique_ptr<MidiReceiverProbe> MidiReceiverProbe::open(std::string& whyNot,
+                                                           const std::string& clientName) {
     auto probe = std::make_unique<JackReceiverProbe>();
-    whyNot = probe->open();
+    whyNot = probe->open(clientName);
     if (!whyNot.empty()) return nullptr;
     return probe;
 }

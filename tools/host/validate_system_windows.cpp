@@ -112,7 +112,8 @@ class RecordingReceiver : public MidiReceiverProbe {
 
 } // namespace
 
-std::unique_ptr<MidiReceiverProbe> MidiReceiverProbe::open(std::string& whyNot) {
+std::unique_ptr<MidiReceiverProbe> MidiReceiverProbe::open(std::string& whyNot,
+                                                           const std::string& /*clientName*/) {
     MIDIOUTCAPSA caps{};
     const std::string logPath = environmentValue("QR_WINMM_LOG");
     if (::midiOutGetDevCapsA(kRecorderDevice, &caps, sizeof caps) != MMSYSERR_NOERROR ||
