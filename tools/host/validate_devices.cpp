@@ -234,23 +234,26 @@ void checkInstancesOnThreads(CheckRun& run, PluginUnderTest& plugin, LabAccess& 
     }
     const Arrivals together = collectExpected(*receiver, expected);
     // While clients come and go on other threads, JACK drops a message now and then as its
-    // graph changes; one after another, each instance alone on the device, nothing may be lost.
+    // graph changes, and a device that takes one client at a time refuses all but one
+    // instance; one after another, each instance alone on the device, nothing may be lost.
     std::vector<Message> sequential;
     for (int c = 0; c < cycles; ++c) {
         shortLife(plugin, number, 47 - c, valueOf(5, c), inexact);
         sequential.push_back(controlChange(47 - c, valueOf(5, c)));
     }
     const Arrivals alone = collectExpected(*receiver, sequential);
+    const bool crowdOk = lab->devicesTakeOneClient() || together.arrived * 4 >= expected.size() * 3;
     figures += "; " + std::to_string(together.arrived) + "/" + std::to_string(expected.size()) +
                " of their changes arrived, then " + std::to_string(alone.arrived) + "/" +
                std::to_string(sequential.size()) + " of instances made one after another; " +
                std::to_string(together.unexpected + alone.unexpected) + " messages nobody set, " +
                std::to_string(together.malformed + alone.malformed) + " malformed";
-    const auto& missing = alone.missing.empty() ? together.missing : alone.missing;
-    if (!missing.empty())
-        figures += "; first missing " + hexBytes(missing.front()) +
+    if (!alone.missing.empty())
+        figures += "; first missing " + hexBytes(alone.missing.front()) +
                    " (a change lost between choosing the device and closing)";
-    passed = passed && alone.missing.empty() && together.arrived * 4 >= expected.size() * 3 &&
+    else if (!crowdOk)
+        figures += " (more than a quarter of the crowd's changes were lost)";
+    passed = passed && alone.missing.empty() && crowdOk &&
              together.unexpected + alone.unexpected == 0 &&
              together.malformed + alone.malformed == 0;
     run.verdict(passed, figures);
