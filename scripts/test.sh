@@ -51,7 +51,7 @@ run_wine_validate() {
   rm -f "$stage/midi.log"
   (cd "$stage" && WINEPREFIX="$build/wine-prefix" WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml=;winmm=n,b" QR_WINMM_LOG="Z:${stage//\//\\}\\midi.log" \
-    ${display:+python3 "$root/tests/support/run_with_xvfb.py"} \
+    ${display:+python3 "$root/tests/support/with_xvfb.py" --optional} \
     timeout 900 "$@" qrhost.exe validate "Z:${build//\//\\}\\QuorvelRemote.dll" --quick \
     ${only:+"--only=$only"} ${skip:+"--skip=$skip"} "--expect-fail=$(expected_failures)")
 }

@@ -1,7 +1,7 @@
 // The validator's checks of what real hosts do, against the stand-in for our plug-in
 // (fake_remote.cpp): without a fault every one of them passes, and each fault fails the checks
 // meant to find it. The MIDI checks need jackd (the validator starts its own server) and the
-// window checks a display (tests/support/run_with_xvfb.py); without them they skip, and so do
+// window checks a display (tests/support/with_xvfb.py); without them they skip, and so do
 // these tests, saying why.
 
 #include <gtest/gtest.h>
