@@ -2,9 +2,11 @@
 # and how the entry points are exported.
 
 if(WIN32)
-  # Waking the MIDI sender and keeping the module loaded, for every program with the core.
+  # Waking the MIDI sender, telling threads apart and keeping the module loaded, for every
+  # program with the core.
   set(QR_CORE_PLATFORM_SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/thread_wakeup_win.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/thread_identity_win.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/module_pin_win.cpp)
   add_library(qr_midi_system STATIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/midi_outputs_winmm.cpp)
   target_include_directories(qr_midi_system PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
@@ -18,6 +20,7 @@ if(WIN32)
 else()
   set(QR_CORE_PLATFORM_SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/thread_wakeup_linux.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/thread_identity_linux.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/module_pin_linux.cpp)
   find_package(PkgConfig REQUIRED)
   # RtMidi for the ALSA sequencer; JACK through a client of our own.
@@ -33,7 +36,8 @@ else()
 
   # The receiving end for our host's validator, the tests and the benchmarks.
   add_library(qr_jack_receiver STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/jack_midi_receiver.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/jack_midi_receiver.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux/jack_server.cpp)
   target_include_directories(qr_jack_receiver PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(qr_jack_receiver PUBLIC PkgConfig::JACK)
 

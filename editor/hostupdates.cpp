@@ -3,10 +3,11 @@
 
 #include "editor/midiremoteeditor.h"
 #include "midi/midioutdevice.h"
+#include "platform/thread_identity.h"
 #include "vst/audioeffect.h"
 
 void MidiRemoteEditor::setParameter(VstInt32 index, float value) {
-    if (std::this_thread::get_id() != windowThread.load()) {
+    if (platform::currentThread() != windowThread.load()) {
         // The toolkit's controls belong to the window thread. Leave a note; the window
         // thread reads the newest stored value at its next idle.
         if (isParameterIndex(index)) {
@@ -52,7 +53,7 @@ void MidiRemoteEditor::applyPendingNotices() {
 }
 
 void MidiRemoteEditor::idle() {
-    if (frame && std::this_thread::get_id() == windowThread.load()) {
+    if (frame && platform::currentThread() == windowThread.load()) {
         applyPendingNotices();
         // Ports open and close on the MIDI port's own thread; the menu catches up here.
         if (midiPort().statusGeneration() != shownDeviceStatus) showDeviceStatus();

@@ -95,7 +95,7 @@ CViewContainer* MidiRemoteEditor::getPageView(int page) const {
 bool MidiRemoteEditor::open(void* parentWindow) {
     if (frame) return true;  // already open: hosts must close first
     AEffGUIEditor::open(parentWindow);
-    windowThread.store(std::this_thread::get_id());
+    windowThread.store(platform::currentThread());
 
     bmpKnob = new CBitmap("KnobHandle");
     bmpLink = new CBitmap("ButtonLinkHandle");
@@ -256,7 +256,7 @@ void MidiRemoteEditor::close() {
     if (currentPage != kInfoPage) infoView = nullptr;
     CFrame* closing = frame;
     frame = nullptr;
-    windowThread.store(std::thread::id());
+    windowThread.store(0);
     delete closing;
     AEffGUIEditor::close();
 }

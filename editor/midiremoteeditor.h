@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/thread_identity.h"
 #include "plugin/parameters.h"
 #include "toolkit/aeffguieditor.h"
 #include "toolkit/controls.h"
@@ -124,7 +125,7 @@ private:
 
     // Host notices from threads other than the window's: one flag per parameter, applied
     // from the stored value at the window thread's next idle, so the newest value wins.
-    std::atomic<std::thread::id> windowThread{};
+    std::atomic<platform::ThreadIdentity> windowThread{0};
     std::array<std::atomic<bool>, ParameterIndex::kCount> pendingNotice{};
     std::atomic<bool> anyPendingNotice{false};
 };

@@ -44,11 +44,36 @@ public:
         return GetWindowLongPtrW(window, GWLP_USERDATA) == 0;
     }
 
+    // Sent, not posted: the plug-in's window procedure runs before this returns, on this
+    // thread, as it would for the user's mouse.
+    bool sendPointer(Pointer what, int x, int y) override {
+        HWND child = GetWindow(window, GW_CHILD);
+        if (!child) return false;
+        const LPARAM where = MAKELPARAM(x, y);
+        switch (what) {
+        case Pointer::Press:
+            SendMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, where);
+            break;
+        case Pointer::Move:
+            SendMessageW(child, WM_MOUSEMOVE, MK_LBUTTON, where);
+            break;
+        case Pointer::Release:
+            SendMessageW(child, WM_LBUTTONUP, 0, where);
+            break;
+        }
+        return true;
+    }
+
 private:
     HWND window;
 };
 
 } // namespace
+
+std::unique_ptr<HostErrorHandler> HostErrorHandler::install(std::string& whyNot) {
+    whyNot = "Windows has no process-wide handler of window-system errors";
+    return nullptr;
+}
 
 std::unique_ptr<HostWindow> HostWindow::create(const std::string& title, int width, int height) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -81,7 +106,10 @@ std::unique_ptr<HostWindow> HostWindow::create(const std::string& title, int wid
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <atomic>
 #include <cstdint>
+
+#include "platform/shared_library.h"
 
 namespace platform {
 namespace {
@@ -114,6 +142,46 @@ public:
                 open = false;
         }
         return open;
+    }
+
+    // A synthetic event to the topmost child window: the plug-in's window, on a connection of
+    // the plug-in's own. The round trip makes sure the server has queued it there.
+    bool sendPointer(Pointer what, int x, int y) override {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, window, &root, &parent, &children, &count)) return false;
+        const Window target = count > 0 ? children[count - 1] : 0;
+        if (children) XFree(children);
+        if (!target) return false;
+        XEvent event{};
+        long mask = 0;
+        if (what == Pointer::Move) {
+            XMotionEvent& motion = event.xmotion;
+            motion.type = MotionNotify;
+            motion.window = target;
+            motion.root = root;
+            motion.x = motion.x_root = x;
+            motion.y = motion.y_root = y;
+            motion.state = Button1Mask;
+            motion.is_hint = NotifyNormal;
+            motion.same_screen = True;
+            mask = PointerMotionMask | Button1MotionMask;
+        } else {
+            XButtonEvent& button = event.xbutton;
+            button.type = what == Pointer::Press ? ButtonPress : ButtonRelease;
+            button.window = target;
+            button.root = root;
+            button.x = button.x_root = x;
+            button.y = button.y_root = y;
+            // The state is what was held before this event.
+            button.state = what == Pointer::Press ? 0 : Button1Mask;
+            button.button = Button1;
+            button.same_screen = True;
+            mask = what == Pointer::Press ? ButtonPressMask : ButtonReleaseMask;
+        }
+        XSendEvent(display, target, False, mask, &event);
+        XSync(display, False);
+        return true;
     }
 
     // The editor decides the size; the window manager should not offer to change it.
@@ -152,6 +220,60 @@ std::unique_ptr<HostWindow> HostWindow::create(const std::string& title, int wid
     XMapRaised(display, window);
     XSync(display, False);
     return host;
+}
+
+namespace {
+
+std::atomic<int> hostErrorsSeen{0};
+
+int countHostError(Display*, XErrorEvent*) {
+    ++hostErrorsSeen;
+    return 0;
+}
+
+class X11HostErrorHandler : public HostErrorHandler {
+public:
+    explicit X11HostErrorHandler(Display* display)
+        : display(display), previous(XSetErrorHandler(countHostError)) {}
+    ~X11HostErrorHandler() override {
+        XSetErrorHandler(previous);
+        XCloseDisplay(display);
+    }
+
+    bool stillInstalled(std::string& instead) const override {
+        // Xlib only tells the handler it replaces, so look by replacing and putting back.
+        const XErrorHandler current = XSetErrorHandler(countHostError);
+        XSetErrorHandler(current);
+        if (current == countHostError) return true;
+        instead = SharedLibrary::moduleOf(reinterpret_cast<const void*>(current));
+        if (instead.empty()) instead = "code in no loaded module (an unloaded library's)";
+        return false;
+    }
+
+    void reinstall() override { XSetErrorHandler(countHostError); }
+
+    bool provokeError() override {
+        const int before = hostErrorsSeen.load();
+        // No window has this id: BadWindow, reported once the request has been handled.
+        XMapWindow(display, static_cast<Window>(1));
+        XSync(display, False);
+        return hostErrorsSeen.load() > before;
+    }
+
+private:
+    Display* display;
+    XErrorHandler previous;
+};
+
+} // namespace
+
+std::unique_ptr<HostErrorHandler> HostErrorHandler::install(std::string& whyNot) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        whyNot = "no X display";
+        return nullptr;
+    }
+    return std::make_unique<X11HostErrorHandler>(display);
 }
 
 } // namespace platform

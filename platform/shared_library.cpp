@@ -122,6 +122,24 @@ void SharedLibrary::close() noexcept {
     if (handle) FreeLibrary(static_cast<HMODULE>(std::exchange(handle, nullptr)));
 }
 
+bool SharedLibrary::isLoaded(const std::string& utf8Path) {
+    std::wstring path = toWide(utf8Path);
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return !path.empty() && GetModuleHandleW(path.c_str()) != nullptr;
+}
+
+std::string SharedLibrary::moduleOf(const void* address) {
+    HMODULE module = nullptr;
+    if (!address || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                        static_cast<LPCWSTR>(address), &module))
+        return {};
+    wchar_t name[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(module, name, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? toUtf8(name) : std::string();
+}
+
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
     std::vector<std::string> arguments;
     int count = 0;
@@ -171,6 +189,19 @@ void* SharedLibrary::symbol(const char* name) const {
 
 void SharedLibrary::close() noexcept {
     if (handle) dlclose(std::exchange(handle, nullptr));
+}
+
+bool SharedLibrary::isLoaded(const std::string& utf8Path) {
+    const std::string path = utf8Path.find('/') == std::string::npos ? "./" + utf8Path : utf8Path;
+    void* held = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (held) dlclose(held);
+    return held != nullptr;
+}
+
+std::string SharedLibrary::moduleOf(const void* address) {
+    Dl_info info{};
+    if (!address || !dladdr(address, &info) || !info.dli_fname) return {};
+    return info.dli_fname;
 }
 
 std::vector<std::string> utf8Arguments(int argc, char** argv) {

@@ -27,6 +27,11 @@ class SharedLibrary {
     bool isOpen() const { return handle != nullptr; }
     const std::string& error() const { return lastError; }
 
+    // Whether the library at this path is still in the process (anyone's handle counts).
+    static bool isLoaded(const std::string& utf8Path);
+    // The file of the loaded module that holds `address`, or empty when none does.
+    static std::string moduleOf(const void* address);
+
   private:
     void* handle = nullptr;
     mutable std::string lastError;

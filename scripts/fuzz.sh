@@ -1,23 +1,32 @@
 #!/usr/bin/env bash
-# Fuzzes the effect's record for a fixed time: builds the libFuzzer target with clang (address
-# and undefined-behaviour sanitizers, leak checks) and runs it over a copy of the committed
-# corpus (tests/fuzz/corpus). Any finding (crash, leak, timeout, undefined behaviour, a wrong
-# answer the target checks) fails the run and its reproducer's path is printed.
-# Usage: scripts/fuzz.sh [SECONDS] [--build-dir DIR]      (defaults: 60 s, build/fuzz)
+# Fuzzes each libFuzzer target for its share of a fixed time: builds the targets with clang
+# (address and undefined-behaviour sanitizers, leak checks) and runs each over a copy of its
+# committed corpus (tests/fuzz/corpus/TARGET). Any finding (crash, leak, timeout, undefined
+# behaviour, a wrong answer the target checks) fails the run and its reproducer's path is
+# printed. At the end, one line per target: inputs run, inputs per second, corpus size.
+# Usage: scripts/fuzz.sh [SECONDS] [--build-dir DIR]   (defaults: 60 s in all, build/fuzz)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+
+# The targets (tests/fuzz/CMakeLists.txt builds qr_fuzz_NAME from each); a new one is one more
+# name here, one qr_fuzz_target() there and its seeds in tests/fuzz/corpus/NAME.
+targets=(dispatcher valuetext state window)
+# Each target gets an equal share of the time, but at least this much.
+min_seconds=10
 
 seconds=60
 build_dir=$root/build/fuzz
 while [ $# -gt 0 ]; do
   case $1 in
     --build-dir) build_dir=$(realpath -m "$2"); shift 2 ;;
-    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
     [0-9]*) seconds=$1; shift ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
 done
+share=$((seconds / ${#targets[@]}))
+[ "$share" -ge "$min_seconds" ] || share=$min_seconds
 
 for tool in clang-14 clang++-14; do
   command -v "$tool" >/dev/null || { echo "fuzz: $tool is missing (apt-get install clang-14 libclang-rt-14-dev)"; exit 1; }
@@ -31,32 +40,50 @@ if ! CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_T
   echo "fuzz: configuring failed"
   exit 1
 fi
-cmake --build "$build_dir" -j2 --target qr_fuzz_record || { echo "fuzz: build failed"; exit 1; }
-fuzzer=$build_dir/tests/fuzz/qr_fuzz_record
+cmake --build "$build_dir" -j2 --target "${targets[@]/#/qr_fuzz_}" || { echo "fuzz: build failed"; exit 1; }
 
-# A fresh copy of the corpus per run: what the fuzzer adds stays out of the source tree.
-run_dir=$build_dir/run-$(date +%Y%m%d-%H%M%S)
-mkdir -p "$run_dir/corpus" "$run_dir/findings"
-cp "$root"/tests/fuzz/corpus/* "$run_dir/corpus/"
-
-echo "=== fuzzing for $seconds s in $run_dir"
 # Fontconfig keeps its configuration for the process's life (as in the toolkit's tests).
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/toolkit/lsan.supp:print_suppressions=0
-(cd "$run_dir" && "$fuzzer" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 \
-  -print_final_stats=1 -artifact_prefix="$run_dir/findings/" corpus) 2>&1 | tee "$run_dir/fuzz.log" |
-  grep -v -E '^#[0-9]+.*(NEW|REDUCE|pulse)|NEW_FUNC'
-status=${PIPESTATUS[0]}
 
-findings=$(find "$run_dir/findings" -type f | sort)
+# A fresh copy of each corpus per run: what the fuzzer adds stays out of the source tree.
+run_dir=$build_dir/run-$(date +%Y%m%d-%H%M%S)
+failed=0
+summary=()
+for target in "${targets[@]}"; do
+  fuzzer=$build_dir/tests/fuzz/qr_fuzz_$target
+  dir=$run_dir/$target
+  mkdir -p "$dir/corpus" "$dir/findings"
+  cp "$root/tests/fuzz/corpus/$target"/* "$dir/corpus/"
+  seeds=$(ls "$dir/corpus" | wc -l)
+  echo
+  echo "=== fuzzing $target for $share s in $dir"
+  (cd "$dir" && "$fuzzer" -max_total_time="$share" -timeout=30 -rss_limit_mb=2560 \
+    -print_final_stats=1 -artifact_prefix="$dir/findings/" corpus) 2>&1 | tee "$dir/fuzz.log" |
+    grep -v -E '^#[0-9]+.*(NEW|REDUCE|pulse)|NEW_FUNC'
+  status=${PIPESTATUS[0]}
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/fuzz.log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$dir/fuzz.log")
+  corpus=$(ls "$dir/corpus" | wc -l)
+  findings=$(find "$dir/findings" -type f | sort)
+  if [ "$status" -ne 0 ] || [ -n "$findings" ]; then
+    failed=1
+    summary+=("$(printf '%-11s FAILED (exit %s); the full log is %s' "$target" "$status" "$dir/fuzz.log")")
+    for f in $findings; do
+      summary+=("            reproducer: $f (rerun with: $fuzzer $f)")
+    done
+  else
+    summary+=("$(printf '%-11s %9s inputs in %3s s, %6s inputs/s, corpus %4s -> %4s inputs' \
+      "$target" "${runs:-?}" "$share" "${rate:-?}" "$seeds" "$corpus")")
+  fi
+done
+
 echo
-if [ "$status" -ne 0 ] || [ -n "$findings" ]; then
-  echo "fuzz: FAILED (exit $status); the full log is $run_dir/fuzz.log"
-  for f in $findings; do
-    echo "reproducer: $f"
-    echo "  rerun with: $fuzzer $f"
-  done
+echo "=== fuzz summary"
+printf '%s\n' "${summary[@]}"
+if [ "$failed" -ne 0 ]; then
+  echo "fuzz: FAILED"
   exit 1
 fi
-echo "fuzz: no findings in $seconds s ($(ls "$run_dir/corpus" | wc -l) inputs in the corpus now)"
+echo "fuzz: no findings in ${#targets[@]} targets"

@@ -37,6 +37,9 @@ constexpr const char* kPortName = "MIDI Out";
 constexpr std::size_t kQueueBytes = 4096;
 // A server that has not run a cycle for this long is taken to be stalled.
 constexpr Clock::duration kStallTime = 1s;
+// A new connection reaches the process cycle with the graph of a later cycle; until then
+// (a few cycles at most) messages wait in the queue instead of leaving by an unconnected port.
+constexpr int kConnectCycles = 64;
 // How often a sending port looks whether its receiver is still connected.
 constexpr Clock::duration kConnectionCheckInterval = 100ms;
 
@@ -115,6 +118,14 @@ class JackPort final : public OutputPort {
         auto* self = static_cast<JackPort*>(arg);
         void* buffer = jack_port_get_buffer(self->port, frames);
         jack_midi_clear_buffer(buffer);
+        if (!self->connected) {
+            self->connected =
+                jack_port_connected(self->port) > 0 || ++self->cyclesUnconnected >= kConnectCycles;
+            if (!self->connected) {
+                self->cycles.fetch_add(1, std::memory_order_release);
+                return 0;
+            }
+        }
         std::uint64_t moved = 0;
         unsigned char record[4];
         for (;;) {
@@ -206,7 +217,9 @@ class JackPort final : public OutputPort {
     std::atomic<std::uint64_t> cycles{0};   // process callbacks completed
     std::atomic<std::uint64_t> taken{0};    // bytes moved from the queue into port buffers
     std::uint64_t written = 0;              // bytes put into the queue (sending thread only)
-    bool seenConnected = false;             // the receiver's connection was seen (sending thread)
+    bool connected = false;                  // the cycles see the connection (JACK thread only)
+    int cyclesUnconnected = 0;               // cycles run before they did (JACK thread only)
+    bool seenConnected = false;              // the receiver's connection was seen (sending thread)
     Clock::time_point lastConnectionCheck{}; // (sending thread)
     std::optional<std::uint64_t> stalledAt; // gave up waiting while at this cycle count
 };

@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the record fuzzer (tests/fuzz/corpus/): one small script per area
-of the interface, in the byte format fuzz_record.cpp reads.
+"""Writes the seed corpora of the fuzz targets (tests/fuzz/corpus/TARGET/). The record targets
+(dispatcher, window) read scripts, one small one per area of the interface, in the byte format
+of fuzz_session.h; the dispatcher gets those without the window. The value-text target reads
+records of a kind byte, four bytes of a float (or index) and a bound byte (fuzz_valuetext.cpp).
+The state data target's seeds (corpus/state) are blobs of the state data format, kept as they are.
 
 Format: two header bytes (MIDI device count modulo 5; 0xff makes the host refuse its version),
 then actions, each led by one byte whose value modulo 8 picks it:
@@ -220,14 +223,41 @@ SEEDS = {
 }
 
 
+def value_text(kind, x, bound):
+    raw = struct.pack('<i', x) if kind == 'name' else struct.pack('<f', float(x))
+    return bytes([dict(float=0, decibels=1, gain=2, name=3)[kind]]) + raw + bytes([bound])
+
+
+VALUE_SEEDS = {
+    'floats': b''.join(value_text('float', x, b) for x in (
+        0.0, -0.0, 0.5, -1.5, 1.0, 9999999.0, 10000000.0, -999999.0, -1000000.0, 1e-30,
+        float('nan'), float('inf'), float('-inf'), 3.4e38) for b in (0, 1, 8, 24)),
+    'decibels': b''.join(value_text('decibels', x, b) for x in (
+        0.0, -1.0, 1.0, 0.5, 1e-38, 1e-45, float('nan'), float('inf'), 3.4e38)
+        for b in (0, 3, 8)),
+    'gains': b''.join(value_text('gain', x, 8) for x in (
+        0.0, 0.5, 1.0, 1.0000001, -0.5, 2.0, 1e30, -1e30, float('nan'), float('inf'),
+        float('-inf'), 1e-45)),
+    'names': b''.join(value_text('name', i, 8) for i in (
+        0, 1, 2, 49, 50, 73, 74, -1, 2**31 - 1, -2**31)),
+}
+
+
+def write(out_dir, seeds):
+    os.makedirs(out_dir, exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(out_dir, f'seed-{name}'), 'wb') as f:
+            f.write(data)
+    print(f'{len(seeds)} seeds in {out_dir}')
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, 'corpus')
-    os.makedirs(out_dir, exist_ok=True)
-    for name, data in SEEDS.items():
-        with open(os.path.join(out_dir, f'seed-{name}'), 'wb') as f:
-            f.write(data)
-    print(f'{len(SEEDS)} seeds in {out_dir}')
+    write(os.path.join(out_dir, 'window'), SEEDS)
+    write(os.path.join(out_dir, 'dispatcher'),
+          {name: data for name, data in SEEDS.items() if not name.startswith('window')})
+    write(os.path.join(out_dir, 'valuetext'), VALUE_SEEDS)
 
 
 if __name__ == '__main__':

@@ -1,5 +1,6 @@
 // A minimal plug-in file for the host's own tests: it talks back to the host from effOpen, and
-// can be told to fail at its entry point in the ways careless plug-ins do.
+// can be told to fail at its entry point in the ways careless plug-ins do. From mode 10 on it
+// is a stand-in for our plug-in instead (fake_remote.cpp).
 
 #include <atomic>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/host/fake_remote.h"
 #include "vst/aeffect.h"
 
 namespace {
@@ -27,13 +29,21 @@ enum Mode {
     kLocks = 7,     // takes a mutex in every process call
     kMakesNaN = 8,  // writes NaN over a finite sample in every process call
     kLongTexts = 9, // names longer than the conventional buffers
+    // 10 and up: the stand-in for our plug-in (fake_remote.h), with fault (mode - 10).
+    kRemote = 10,
 };
 
 bool passesThrough(int m) {
     return m >= kPassThrough && m <= kLongTexts;
 }
 
-std::atomic<int> mode{kNormal};
+// QR_FAKE_MODE picks the mode for command-line runs (qrhost validate on the fake's file).
+int initialMode() {
+    const char* text = std::getenv("QR_FAKE_MODE");
+    return text ? std::atoi(text) : kNormal;
+}
+
+std::atomic<int> mode{initialMode()};
 std::atomic<int> liveEffects{0};
 std::mutex answersLock;
 std::map<int, VstIntPtr> answers; // last answer of the host per opcode
@@ -151,6 +161,8 @@ extern "C" {
 PLUGIN_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
     remember(audioMasterVersion, host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f));
     if (mode == kReturnNull) return nullptr;
+    if (mode >= kRemote && mode < static_cast<int>(kRemote) + fake_remote::kFaultCount)
+        return fake_remote::create(host, static_cast<fake_remote::Fault>(mode - kRemote));
     if (mode == kBadMagic) {
         // A host that refuses this record cannot close it, so it must not be a leak.
         static AEffect wrong{};

@@ -6,10 +6,8 @@
 #include <algorithm>
 #include <sstream>
 
-#include "platform/shared_library.h"
-#include "tests/host/host_test_paths.h"
+#include "tests/host/validator_fixture.h"
 #include "tools/host/commands.h"
-#include "tools/host/validate.h"
 
 using qrhost::CheckResult;
 using qrhost::Outcome;
@@ -19,40 +17,7 @@ namespace {
 // Mode numbers of fake_plugin.cpp.
 enum FakeMode { kPassThrough = 5, kAllocates = 6, kLocks = 7, kMakesNaN = 8, kLongTexts = 9 };
 
-class ValidatorOnFake : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        // The test's own handle keeps the fake, and the mode set in it, loaded across runs.
-        ASSERT_TRUE(library.open(host_tests::fakePluginPath())) << library.error();
-        setMode = reinterpret_cast<void (*)(int)>(library.symbol("qrFakeSetMode"));
-        ASSERT_TRUE(setMode);
-    }
-    void TearDown() override {
-        if (setMode) setMode(0);
-    }
-
-    std::vector<CheckResult> validate(int mode) {
-        setMode(mode);
-        std::ostringstream out;
-        qrhost::ValidateOptions options;
-        options.quick = true;
-        auto results = qrhost::runValidation(host_tests::fakePluginPath(), options, out);
-        log = out.str();
-        return results;
-    }
-
-    static const CheckResult& find(const std::vector<CheckResult>& results,
-                                   const std::string& name) {
-        const auto found = std::find_if(results.begin(), results.end(),
-                                        [&](const CheckResult& r) { return r.name == name; });
-        if (found == results.end()) throw std::runtime_error("no check named " + name);
-        return *found;
-    }
-
-    platform::SharedLibrary library;
-    void (*setMode)(int) = nullptr;
-    std::string log;
-};
+using host_tests::ValidatorOnFake;
 
 bool countingAvailable(const std::vector<CheckResult>& results) {
     return std::any_of(results.begin(), results.end(), [](const CheckResult& r) {

@@ -4,6 +4,11 @@ so that the MIDI checks have a receiver. Without jackd the validator runs anyway
 skip exactly the checks that need a receiver. The server is always stopped with SIGTERM and
 reaped: a JACK 2 server that is killed keeps one of its eight registry slots.
 
+The checks listed in validator-expected-failures.txt (next to this script) are known to fail on
+the plug-in for now: they run with --expect-fail and do not fail the test. With jackd the
+checks that bring a JACK server of their own may not skip, and with a display (DISPLAY set)
+the window checks may not either.
+
 usage: validate_test.py <qrhost> <plug-in file> [extra validate arguments]
 """
 
@@ -16,6 +21,23 @@ import jackserver  # noqa: E402
 
 SERVER = "qrvalidatetest"
 MIDI_CHECKS = ("automation MIDI", "parameters from 4 threads", "hostile values")
+# Checks with a MIDI lab of the validator's own (a private JACK server it starts itself).
+LAB_CHECKS = ("instances on 4 threads", "two instances on one device",
+              "device numbers per instance", "churn: device gone and back",
+              "churn: device back after a failed open", "churn: server stopped and continued",
+              "churn: server killed and restarted", "stall: device chosen meanwhile",
+              "stall: slow device", "stall: MIDI server stopped")
+WINDOW_CHECKS = ("size requests", "window move after host change", "host echo",
+                 "windows on 4 threads", "unload after windows")
+EXPECTED_FAILURES = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                 "validator-expected-failures.txt")
+
+
+def expected_failures():
+    """The names listed in the expected-failures file, comma-separated."""
+    with open(EXPECTED_FAILURES) as listing:
+        names = [line.strip() for line in listing]
+    return ",".join(name for name in names if name and not name.startswith("#"))
 
 
 def main():
@@ -23,7 +45,7 @@ def main():
         print(__doc__)
         return 2
     qrhost, plugin = (os.path.abspath(a) for a in sys.argv[1:3])
-    extra = sys.argv[3:] or ["--quick"]
+    extra = (sys.argv[3:] or ["--quick"]) + ["--expect-fail=" + expected_failures()]
     env = dict(os.environ)
     jack = None
     if jackserver.available():
@@ -42,8 +64,15 @@ def main():
             jack.stop()
     sys.stdout.write(run.stdout)
     sys.stderr.write(run.stderr)
-    lines = {line[6:].split(":")[0]: line[:4] for line in run.stdout.splitlines()
-             if line[:4] in ("PASS", "FAIL", "SKIP")}
+    # "OUTCOME NAME: figures"; names may hold a colon themselves.
+    lines = {}
+    for line in run.stdout.splitlines():
+        outcome, _, rest = line.partition(" ")
+        if outcome not in ("PASS", "FAIL", "SKIP", "XFAIL"):
+            continue
+        for name in MIDI_CHECKS + LAB_CHECKS + WINDOW_CHECKS:
+            if rest.strip().startswith(name + ": "):
+                lines[name] = outcome
     failures = []
     if run.returncode != 0:
         failures.append(f"qrhost validate exited {run.returncode}")
@@ -54,6 +83,13 @@ def main():
                 failures.append(f"{name}: {lines.get(name, 'missing')} with a JACK server up")
         if "MIDI bytes unchecked" in run.stdout:
             failures.append("MIDI bytes went unchecked with a JACK server up")
+        for name in LAB_CHECKS:
+            if lines.get(name, "SKIP") == "SKIP":
+                failures.append(f"{name}: {lines.get(name, 'missing')} with jackd installed")
+    if os.environ.get("DISPLAY"):
+        for name in WINDOW_CHECKS:
+            if lines.get(name, "SKIP") == "SKIP":
+                failures.append(f"{name}: {lines.get(name, 'missing')} with a display")
     for failure in failures:
         print("FAIL " + failure)
     return 1 if failures else 0

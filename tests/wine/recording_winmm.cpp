@@ -10,6 +10,21 @@
 // "QR Recording Out 1" and on. QR_WINMM_FIRST (default 0) turns the table: the device at place p
 // is then number (p + first) mod count + 1, as after devices were re-plugged in another order.
 // Both are read at every call, so a test can change the table while a plug-in runs.
+//
+// Devices that come and go, slow ones and ones that are not ready, for the validator and tests
+// in the process that loaded this DLL (exported calls, found with GetProcAddress):
+//   qrRecordingSetPresent(DEVICE, PRESENT)  unplugs a device (0) or plugs it back (1). The
+//       system's table lists the present devices in the order of their numbers, so the ones
+//       after an unplugged device move up one place; its open handles fail their sends with
+//       MMSYSERR_NODRIVER. DEVICE is the device's own number, as in the log (its place while
+//       every device is present).
+//   qrRecordingSetDelay(DEVICE, MS)  each message to the device takes MS milliseconds in
+//       midiOutShortMsg, like a driver that blocks until a slow cable has room.
+//   qrRecordingSetNotReady(DEVICE, COUNT)  the next COUNT messages to the device are refused
+//       with MIDIERR_NOTREADY (logged as "notready DEVICE").
+//   qrRecordingSetOpenDelay(DEVICE, MS)  midiOutOpen of the device takes MS milliseconds, as
+//       opening a USB device does.
+// Each answers 1, or 0 for a device number out of range.
 
 // This library is the provider of these calls, so mmsystem.h must not declare them as imports.
 #ifndef _WINMM_
@@ -26,11 +41,19 @@ namespace {
 
 constexpr UINT kMaxDevices = 16;
 constexpr UINT kDefaultDevices = 3;
-constexpr UINT_PTR kHandleBase = 0x7100; // handles are kHandleBase + device
+// Handles are kHandleBase + 16 * generation + device; a device plugged back starts a new
+// generation, so the handles from before fail instead of reaching the new connection.
+constexpr UINT_PTR kHandleBase = 0x7100;
 
-// Test code may keep process-wide state: the devices' open flags, guarded by one lock.
+// Test code may keep process-wide state: the devices' open flags, guarded by one lock, and the
+// controls above, read without it.
 SRWLOCK stateLock = SRWLOCK_INIT;
 bool deviceOpen[kMaxDevices] = {};
+UINT_PTR generation[kMaxDevices] = {};
+volatile LONG deviceAbsent[kMaxDevices] = {};
+volatile LONG deviceDelay[kMaxDevices] = {};
+volatile LONG deviceNotReady[kMaxDevices] = {};
+volatile LONG deviceOpenDelay[kMaxDevices] = {};
 
 UINT environmentNumber(const char* name, UINT fallback, UINT limit) {
     char text[16] = {};
@@ -58,11 +81,25 @@ void logLine(const char* line) {
     CloseHandle(file);
 }
 
+// The system's device number (the place in the table) to the device's own, or false.
+bool fromTableIndex(UINT_PTR index, UINT& device) {
+    const UINT count = deviceCount();
+    UINT_PTR seen = 0;
+    for (UINT d = 0; d < count; ++d) {
+        if (deviceAbsent[d]) continue;
+        if (seen++ == index) {
+            device = d;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool toDevice(HMIDIOUT handle, UINT& device) {
     const UINT_PTR value = reinterpret_cast<UINT_PTR>(handle);
-    if (value < kHandleBase || value >= kHandleBase + kMaxDevices) return false;
-    device = static_cast<UINT>(value - kHandleBase);
-    return deviceOpen[device];
+    if (value < kHandleBase) return false;
+    device = static_cast<UINT>((value - kHandleBase) % kMaxDevices);
+    return deviceOpen[device] && (value - kHandleBase) / kMaxDevices == generation[device];
 }
 
 void deviceName(UINT device, char (&name)[MAXPNAMELEN]) {
@@ -74,32 +111,37 @@ void deviceName(UINT device, char (&name)[MAXPNAMELEN]) {
 } // namespace
 
 UINT WINAPI midiOutGetNumDevs(void) {
-    return deviceCount();
+    UINT present = 0;
+    for (UINT d = 0; d < deviceCount(); ++d)
+        if (!deviceAbsent[d]) ++present;
+    return present;
 }
 
-MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR device, LPMIDIOUTCAPSA caps, UINT size) {
-    if (device >= deviceCount()) return MMSYSERR_BADDEVICEID;
+MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR index, LPMIDIOUTCAPSA caps, UINT size) {
+    UINT device = 0;
+    if (!fromTableIndex(index, device)) return MMSYSERR_BADDEVICEID;
     if (!caps) return MMSYSERR_INVALPARAM;
     MIDIOUTCAPSA full = {};
     full.wMid = 0xFF;
     full.wPid = 1;
     full.vDriverVersion = 0x0100;
-    deviceName(static_cast<UINT>(device), full.szPname);
+    deviceName(device, full.szPname);
     full.wTechnology = MOD_MIDIPORT;
     full.wChannelMask = 0xFFFF;
     std::memcpy(caps, &full, size < sizeof full ? size : sizeof full);
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR device, LPMIDIOUTCAPSW caps, UINT size) {
-    if (device >= deviceCount()) return MMSYSERR_BADDEVICEID;
+MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR index, LPMIDIOUTCAPSW caps, UINT size) {
+    UINT device = 0;
+    if (!fromTableIndex(index, device)) return MMSYSERR_BADDEVICEID;
     if (!caps) return MMSYSERR_INVALPARAM;
     MIDIOUTCAPSW full = {};
     full.wMid = 0xFF;
     full.wPid = 1;
     full.vDriverVersion = 0x0100;
     char name[MAXPNAMELEN];
-    deviceName(static_cast<UINT>(device), name);
+    deviceName(device, name);
     for (UINT i = 0; i < MAXPNAMELEN; ++i)
         full.szPname[i] = static_cast<WCHAR>(name[i]);
     full.wTechnology = MOD_MIDIPORT;
@@ -108,20 +150,26 @@ MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR device, LPMIDIOUTCAPSW caps, UINT si
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT device, DWORD_PTR /*callback*/,
+MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT index, DWORD_PTR /*callback*/,
                             DWORD_PTR /*instance*/, DWORD /*flags*/) {
     char line[64];
     MMRESULT result = MMSYSERR_NOERROR;
+    UINT device = index;
+    // The slow open blocks only its own caller.
+    if (fromTableIndex(index, device) && deviceOpenDelay[device])
+        Sleep(static_cast<DWORD>(deviceOpenDelay[device]));
     AcquireSRWLockExclusive(&stateLock);
+    device = index;
     if (!handle)
         result = MMSYSERR_INVALPARAM;
-    else if (device >= deviceCount())
+    else if (!fromTableIndex(index, device))
         result = MMSYSERR_BADDEVICEID;
     else if (deviceOpen[device])
         result = MMSYSERR_ALLOCATED; // one client per port, as most drivers have it
     if (result == MMSYSERR_NOERROR) {
         deviceOpen[device] = true;
-        *handle = reinterpret_cast<HMIDIOUT>(kHandleBase + device);
+        *handle =
+            reinterpret_cast<HMIDIOUT>(kHandleBase + generation[device] * kMaxDevices + device);
         std::snprintf(line, sizeof line, "open %u", device);
     } else {
         std::snprintf(line, sizeof line, "open %u error %u", device, result);
@@ -134,9 +182,21 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT device, DWORD_PTR /*callback
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT handle, DWORD message) {
     char line[64];
     MMRESULT result = MMSYSERR_NOERROR;
+    // The slow cable blocks only its own caller, not the other devices.
+    const UINT_PTR value = reinterpret_cast<UINT_PTR>(handle);
+    if (value >= kHandleBase && deviceDelay[(value - kHandleBase) % kMaxDevices])
+        Sleep(static_cast<DWORD>(deviceDelay[(value - kHandleBase) % kMaxDevices]));
     AcquireSRWLockExclusive(&stateLock);
     UINT device = 0;
-    if (toDevice(handle, device)) {
+    if (toDevice(handle, device) && deviceAbsent[device]) {
+        result = MMSYSERR_NODRIVER;
+        std::snprintf(line, sizeof line, "send - error %u %08lx", result,
+                      static_cast<unsigned long>(message));
+    } else if (toDevice(handle, device) && deviceNotReady[device] > 0) {
+        InterlockedDecrement(&deviceNotReady[device]);
+        result = MIDIERR_NOTREADY;
+        std::snprintf(line, sizeof line, "notready %u", device);
+    } else if (toDevice(handle, device)) {
         std::snprintf(line, sizeof line, "send %u %02x %02x %02x", device,
                       static_cast<unsigned>(message & 0xFF),
                       static_cast<unsigned>(message >> 8 & 0xFF),
@@ -166,4 +226,36 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
     logLine(line);
     ReleaseSRWLockExclusive(&stateLock);
     return result;
+}
+
+// The test controls (see the top of the file).
+extern "C" int WINAPI qrRecordingSetPresent(UINT device, BOOL present) {
+    if (device >= kMaxDevices) return 0;
+    AcquireSRWLockExclusive(&stateLock);
+    if (present && deviceAbsent[device]) {
+        // Plugged back: a new connection, free to open.
+        ++generation[device];
+        deviceOpen[device] = false;
+    }
+    InterlockedExchange(&deviceAbsent[device], present ? 0 : 1);
+    ReleaseSRWLockExclusive(&stateLock);
+    return 1;
+}
+
+extern "C" int WINAPI qrRecordingSetDelay(UINT device, DWORD milliseconds) {
+    if (device >= kMaxDevices) return 0;
+    InterlockedExchange(&deviceDelay[device], static_cast<LONG>(milliseconds));
+    return 1;
+}
+
+extern "C" int WINAPI qrRecordingSetNotReady(UINT device, DWORD count) {
+    if (device >= kMaxDevices) return 0;
+    InterlockedExchange(&deviceNotReady[device], static_cast<LONG>(count));
+    return 1;
+}
+
+extern "C" int WINAPI qrRecordingSetOpenDelay(UINT device, DWORD milliseconds) {
+    if (device >= kMaxDevices) return 0;
+    InterlockedExchange(&deviceOpenDelay[device], static_cast<LONG>(milliseconds));
+    return 1;
 }

@@ -46,6 +46,10 @@ VstIntPtr HostCallbacks::answer(VstInt32 opcode, VstInt32 index, VstIntPtr value
             recorded.erase(recorded.begin(), recorded.begin() + kMaxRecordedCalls / 2);
         recorded.push_back({opcode, index, value, opt});
     }
+    return plainAnswer(opcode);
+}
+
+VstIntPtr HostCallbacks::plainAnswer(VstInt32 opcode) {
     switch (opcode) {
     case audioMasterVersion:
         return kHostVersion;
@@ -208,18 +212,26 @@ float LoadedPlugin::getParameter(VstInt32 index) const {
     return e.getParameter(&e, index);
 }
 
+void switchOn(AEffect& effect, double sampleRate, std::int32_t blockSize) {
+    effect.dispatcher(&effect, effSetSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
+    effect.dispatcher(&effect, effSetBlockSize, 0, blockSize, nullptr, 0.0f);
+    effect.dispatcher(&effect, effMainsChanged, 0, 1, nullptr, 0.0f);
+    effect.dispatcher(&effect, effStartProcess, 0, 0, nullptr, 0.0f);
+}
+
+void switchOff(AEffect& effect) {
+    effect.dispatcher(&effect, effStopProcess, 0, 0, nullptr, 0.0f);
+    effect.dispatcher(&effect, effMainsChanged, 0, 0, nullptr, 0.0f);
+}
+
 void LoadedPlugin::resume(std::int32_t blockSize, double sampleRate) {
     if (resumed) suspend();
-    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
-    dispatch(effSetBlockSize, 0, blockSize);
-    dispatch(effMainsChanged, 0, 1);
-    dispatch(effStartProcess);
+    switchOn(effect(), sampleRate, blockSize);
     resumed = true;
 }
 
 void LoadedPlugin::suspend() {
-    dispatch(effStopProcess);
-    dispatch(effMainsChanged, 0, 0);
+    switchOff(effect());
     resumed = false;
 }
 

@@ -35,6 +35,9 @@ class HostCallbacks {
 
     static VstIntPtr VSTCALLBACK callback(AEffect* effect, VstInt32 opcode, VstInt32 index,
                                           VstIntPtr value, void* ptr, float opt);
+    // What this host answers to an opcode whatever the effect: its version, and yes to the
+    // edit brackets; 0 otherwise.
+    static VstIntPtr plainAnswer(VstInt32 opcode);
 
     std::vector<HostCall> calls() const;
     std::vector<HostCall> calls(VstInt32 opcode) const;
@@ -142,6 +145,10 @@ class LoadedPlugin {
     EntryPoint entry = EntryPoint::Any;
     bool resumed = false;
 };
+
+// Switching an effect on for processing (sample rate, block size, mains on, start) and off.
+void switchOn(AEffect& effect, double sampleRate, std::int32_t blockSize);
+void switchOff(AEffect& effect);
 
 // The test signal: deterministic, different on every channel, with the awkward values
 // (signed zeros, subnormals, extremes, infinities) that only an exact copy keeps.

@@ -4,7 +4,7 @@
 
 extern "C" {
 void qrhost_path_begin(void);
-void qrhost_path_end(std::uint64_t out[4]);
+void qrhost_path_end(std::uint64_t out[5]);
 }
 
 namespace qrhost {
@@ -18,9 +18,9 @@ void beginPathCounting() {
 }
 
 PathCounts endPathCounting() {
-    std::uint64_t counts[4] = {};
+    std::uint64_t counts[5] = {};
     qrhost_path_end(counts);
-    return {counts[0], counts[1], counts[2], counts[3]};
+    return {counts[0], counts[1], counts[2], counts[3], counts[4]};
 }
 
 } // namespace qrhost

@@ -17,7 +17,7 @@
 namespace qrhost {
 namespace {
 
-enum Kind { kAllocation, kFree, kLockWait, kSystemCall, kKinds };
+enum Kind { kAllocation, kFree, kLockWait, kSystemCall, kWake, kKinds };
 
 thread_local bool counting = false;
 thread_local std::uint64_t counters[kKinds];
@@ -75,10 +75,14 @@ inline void count(Kind kind) {
     X(kSystemCall, void, WINAPI, Sleep, (DWORD ms), (ms)) \
     X(kSystemCall, DWORD, WINAPI, SleepEx, (DWORD ms, BOOL alert), (ms, alert)) \
     X(kSystemCall, BOOL, WINAPI, SwitchToThread, (), ()) \
-    X(kSystemCall, BOOL, WINAPI, SetEvent, (HANDLE event), (event)) \
-    X(kSystemCall, BOOL, WINAPI, ResetEvent, (HANDLE event), (event)) \
-    X(kSystemCall, BOOL, WINAPI, ReleaseSemaphore, (HANDLE s, LONG n, LPLONG previous), \
+    /* Waking another thread: allowed, the woken thread does the waiting. */ \
+    X(kWake, BOOL, WINAPI, SetEvent, (HANDLE event), (event)) \
+    X(kWake, BOOL, WINAPI, ReleaseSemaphore, (HANDLE s, LONG n, LPLONG previous), \
       (s, n, previous)) \
+    X(kWake, void, WINAPI, WakeConditionVariable, (PCONDITION_VARIABLE condition), (condition)) \
+    X(kWake, void, WINAPI, WakeAllConditionVariable, (PCONDITION_VARIABLE condition), \
+      (condition)) \
+    X(kSystemCall, BOOL, WINAPI, ResetEvent, (HANDLE event), (event)) \
     X(kSystemCall, HANDLE, WINAPI, CreateEventA, \
       (LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL initial, LPCSTR name), \
       (security, manual, initial, name)) \
@@ -210,7 +214,8 @@ void beginPathCounting() {
 
 PathCounts endPathCounting() {
     counting = false;
-    return {counters[kAllocation], counters[kFree], counters[kLockWait], counters[kSystemCall]};
+    return {counters[kAllocation], counters[kFree], counters[kLockWait], counters[kSystemCall],
+            counters[kWake]};
 }
 
 } // namespace qrhost

@@ -22,13 +22,15 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <linux/futex.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
-enum { kAllocations, kFrees, kLockWaits, kSystemCalls, kCounters };
+enum { kAllocations, kFrees, kLockWaits, kSystemCalls, kWakes, kCounters };
 
 static _Thread_local int counting;
 static _Thread_local uint64_t counters[kCounters];
@@ -44,7 +46,7 @@ void qrhost_path_begin(void) {
     counting = 1;
 }
 
-void qrhost_path_end(uint64_t out[4]) {
+void qrhost_path_end(uint64_t out[kCounters]) {
     counting = 0;
     for (int i = 0; i < kCounters; ++i)
         out[i] = counters[i];
@@ -133,6 +135,9 @@ FORWARD(pthread_cond_wait)
 FORWARD(pthread_cond_timedwait)
 FORWARD(sem_wait)
 FORWARD(sem_timedwait)
+FORWARD(sem_post)
+FORWARD(pthread_cond_signal)
+FORWARD(pthread_cond_broadcast)
 
 int pthread_mutex_lock(pthread_mutex_t* mutex) {
     COUNT(kLockWaits);
@@ -178,6 +183,21 @@ int sem_wait(sem_t* semaphore) {
 int sem_timedwait(sem_t* semaphore, const struct timespec* until) {
     COUNT(kLockWaits);
     return next_sem_timedwait()(semaphore, until);
+}
+
+/* Waking another thread: the one thing a real-time thread may ask of the system, since the
+ * woken thread does the waiting. Each of these ends in at most one futex wake. */
+int sem_post(sem_t* semaphore) {
+    COUNT(kWakes);
+    return next_sem_post()(semaphore);
+}
+int pthread_cond_signal(pthread_cond_t* condition) {
+    COUNT(kWakes);
+    return next_pthread_cond_signal()(condition);
+}
+int pthread_cond_broadcast(pthread_cond_t* condition) {
+    COUNT(kWakes);
+    return next_pthread_cond_broadcast()(condition);
 }
 
 FORWARD(read)
@@ -273,13 +293,31 @@ int sched_yield(void) {
     COUNT(kSystemCalls);
     return next_sched_yield()();
 }
+/* A futex wake is a wake (std::atomic's notify and the semaphores of the C++ library come here);
+ * a futex wait is a lock wait; everything else is a system call. */
+static int futexWakes(long operation) {
+    switch (operation & FUTEX_CMD_MASK) {
+    case FUTEX_WAKE:
+    case FUTEX_WAKE_OP:
+    case FUTEX_WAKE_BITSET:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
 long syscall(long number, ...) {
-    COUNT(kSystemCalls);
     va_list rest;
     va_start(rest, number);
     long a = va_arg(rest, long), b = va_arg(rest, long), c = va_arg(rest, long);
     long d = va_arg(rest, long), e = va_arg(rest, long), f = va_arg(rest, long);
     va_end(rest);
+    if (number != SYS_futex)
+        COUNT(kSystemCalls);
+    else if (futexWakes(b))
+        COUNT(kWakes);
+    else
+        COUNT(kLockWaits);
     return next_syscall()(number, a, b, c, d, e, f);
 }
 int open(const char* path, int flags, ...) {

@@ -15,15 +15,21 @@
 //   after the buffer are untouched;
 // - audio: every output sample equals its input bit for bit, so no NaN or infinity appears
 //   where the input was finite (counted separately when it does);
-// - automation: the receiver gets one Control Change per gain change, byte for byte and in
-//   order; afterwards each gain reads back its last value, and each knob of the built-in
-//   copy's window shows it once the window thread has had its idle call;
+// - automation: the receiver gets one Control Change per change of a 7-bit step, byte for
+//   byte and in order, within a bounded wait (a plug-in may send from a thread of its own);
+//   afterwards each gain reads back its last value, and each knob of the built-in copy's
+//   window shows it once the window thread has had its idle call;
 // - hostile values: no crash, every received MIDI message is a status byte followed by data
-//   bytes below 128, and a refresh afterwards sends each gain's settled value;
+//   bytes below 128, and a refresh afterwards brings each gain's settled value;
 // - audio path: no allocation, lock wait or system call wrapper reached from inside the
-//   process calls on the calling thread (see path_interposer_linux.c for the list).
+//   process calls on the calling thread (see path_interposer_linux.c for the list), but
+//   waking another thread.
 // Instance, editor and audio figures are printed; cycles fail only on a refused instance or
 // window, since time and memory depend on the machine.
+//
+// After these come the families of what real hosts do: several instances and devices that
+// come and go (validate_devices.cpp), stalls (validate_stalls.cpp) and windows
+// (validate_windows.cpp), with MIDI surroundings of the validator's own (validate_probes.h).
 
 #include "tools/host/validate.h"
 
@@ -46,47 +52,16 @@
 #include "plugin/parameters.h"
 #include "tools/host/commands.h"
 #include "tools/host/validate_probes.h"
+#include "tools/host/validate_support.h"
 #include "vst/audioeffect.h"
 
 namespace qrhost {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using EntryFunction = AEffect*(VSTCALLBACK*)(audioMasterCallback);
-using Message = MidiReceiverProbe::Message;
-
 constexpr VstInt32 kOurUniqueId = fourCharCode('Q', 'V', 'R', 'L');
 constexpr const char* kOurEffectName = "Quorvel Remote Control Demo";
-constexpr VstInt32 kMaxChannels = 256;
 constexpr std::size_t kGuardSize = 32;
 constexpr unsigned char kGuardByte = 0xA5;
-constexpr double kAutomationRate = 48000.0;
-constexpr VstInt32 kSubBlock = 32;
-constexpr VstInt32 kAutomationBlock = 512;
-
-double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-std::string fixed(double value, int decimals = 1) {
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(decimals) << value;
-    return text.str();
-}
-
-// The host side of every instance the validator makes: answers without state, so that nothing
-// the host does in a callback counts against the plug-in's audio path.
-VstIntPtr VSTCALLBACK answerHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
-    switch (opcode) {
-    case audioMasterVersion:
-        return HostCallbacks::kHostVersion;
-    case audioMasterBeginEdit:
-    case audioMasterEndEdit:
-        return 1;
-    default:
-        return 0;
-    }
-}
 
 // A text opcode into a buffer of exactly the conventional size, with guard bytes after it.
 struct GuardedText {
@@ -121,211 +96,6 @@ std::string describeText(const GuardedText& text, std::size_t limit) {
     return what + ")";
 }
 
-// One effect made by the entry point; closed (effClose) when it goes.
-class Instance {
-  public:
-    explicit Instance(EntryFunction entry) {
-        record = entry(&answerHost);
-        if (!record) throw HostError("the entry point created no effect");
-        if (record->magic != kEffectMagic) {
-            record = nullptr;
-            throw HostError("the entry point returned a record without the VstP magic");
-        }
-        if (!record->dispatcher || !record->setParameter || !record->getParameter) {
-            record = nullptr;
-            throw HostError("the effect record lacks dispatcher or parameter entries");
-        }
-        dispatch(effOpen);
-    }
-    ~Instance() { destroy(); }
-    Instance(const Instance&) = delete;
-    Instance& operator=(const Instance&) = delete;
-
-    // Closes the effect; a window still open goes first unless the host is careless on purpose.
-    void destroy(bool closeWindowFirst = true) {
-        if (!record) return;
-        if (windowOpen && closeWindowFirst) closeWindow();
-        if (resumed) suspend();
-        dispatch(effClose);
-        record = nullptr;
-    }
-
-    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
-                       void* ptr = nullptr, float opt = 0.0f) const {
-        return record->dispatcher(record, opcode, index, value, ptr, opt);
-    }
-    void set(VstInt32 index, float value) const { record->setParameter(record, index, value); }
-    float get(VstInt32 index) const { return record->getParameter(record, index); }
-
-    bool openWindow(void* parent) {
-        windowOpen = dispatch(effEditOpen, 0, 0, parent) != 0;
-        return windowOpen;
-    }
-    void closeWindow() {
-        dispatch(effEditClose);
-        windowOpen = false;
-    }
-    void resume(double sampleRate, VstInt32 blockSize) {
-        if (resumed) suspend();
-        dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
-        dispatch(effSetBlockSize, 0, blockSize);
-        dispatch(effMainsChanged, 0, 1);
-        dispatch(effStartProcess);
-        resumed = true;
-    }
-    void suspend() {
-        dispatch(effStopProcess);
-        dispatch(effMainsChanged, 0, 0);
-        resumed = false;
-    }
-
-    AEffect* record = nullptr;
-
-  private:
-    bool windowOpen = false;
-    bool resumed = false;
-};
-
-// What a stretch of processing did to the test signal.
-struct AudioStats {
-    std::int64_t frames = 0;
-    std::int64_t mismatches = 0;          // samples that differ from their input, bit for bit
-    std::int64_t introducedNonFinite = 0; // NaN or infinity where the input had a finite value
-    std::int64_t firstMismatch = -1;
-    bool inputsIntact = true;
-    PathCounts path;
-
-    void add(const AudioStats& other) {
-        if (firstMismatch < 0 && other.firstMismatch >= 0)
-            firstMismatch = frames + other.firstMismatch;
-        frames += other.frames;
-        mismatches += other.mismatches;
-        introducedNonFinite += other.introducedNonFinite;
-        inputsIntact = inputsIntact && other.inputsIntact;
-        path.allocations += other.path.allocations;
-        path.frees += other.path.frees;
-        path.lockWaits += other.path.lockWaits;
-        path.systemCalls += other.path.systemCalls;
-    }
-    bool exact() const { return mismatches == 0 && introducedNonFinite == 0 && inputsIntact; }
-};
-
-// Buffers for one precision, and one process call at a time over them.
-template <typename Sample> class AudioRunner {
-  public:
-    using ProcessFunction = void(VSTCALLBACK*)(AEffect*, Sample**, Sample**, VstInt32);
-
-    AudioRunner(const AEffect& effect, VstInt32 maxBlock) {
-        if (effect.numInputs < 0 || effect.numOutputs < 0 || effect.numInputs > kMaxChannels ||
-            effect.numOutputs > kMaxChannels)
-            throw HostError("the effect record gives impossible channel counts");
-        if constexpr (std::is_same_v<Sample, double>) {
-            if (effect.flags & effFlagsCanDoubleReplacing) function = effect.processDoubleReplacing;
-        } else {
-            if (effect.flags & effFlagsCanReplacing) function = effect.processReplacing;
-        }
-        channels = std::min(effect.numInputs, effect.numOutputs);
-        const auto block = static_cast<std::size_t>(maxBlock);
-        inputs.assign(static_cast<std::size_t>(effect.numInputs), std::vector<Sample>(block));
-        outputs.assign(static_cast<std::size_t>(effect.numOutputs), std::vector<Sample>(block));
-        inputPointers.assign(inputs.size() + 1, nullptr);
-        outputPointers.assign(outputs.size() + 1, nullptr);
-        for (std::size_t c = 0; c < inputs.size(); ++c)
-            inputPointers[c] = inputs[c].data();
-        for (std::size_t c = 0; c < outputs.size(); ++c)
-            outputPointers[c] = outputs[c].data();
-    }
-
-    bool supported() const { return function != nullptr; }
-
-    // Frames start..start+count of the test signal through one process call.
-    AudioStats run(AEffect& effect, std::int64_t start, VstInt32 count, bool countPath = false) {
-        AudioStats stats;
-        stats.frames = count;
-        for (std::size_t c = 0; c < inputs.size(); ++c)
-            for (VstInt32 i = 0; i < count; ++i)
-                inputs[c][static_cast<std::size_t>(i)] =
-                    testSample<Sample>(static_cast<std::int32_t>(c), start + i);
-        for (auto& channel : outputs)
-            std::fill(channel.begin(), channel.end(), kUntouched);
-
-        if (countPath) beginPathCounting();
-        function(&effect, inputPointers.data(), outputPointers.data(), count);
-        if (countPath) stats.path = endPathCounting();
-
-        for (std::size_t c = 0; c < inputs.size(); ++c) {
-            for (VstInt32 i = 0; i < count; ++i) {
-                const auto at = static_cast<std::size_t>(i);
-                const Sample expected = testSample<Sample>(static_cast<std::int32_t>(c), start + i);
-                if (std::memcmp(&inputs[c][at], &expected, sizeof(Sample)) != 0)
-                    stats.inputsIntact = false;
-                if (static_cast<VstInt32>(c) >= channels) continue;
-                const Sample got = outputs[c][at];
-                if (std::memcmp(&got, &expected, sizeof(Sample)) != 0) {
-                    if (stats.firstMismatch < 0) stats.firstMismatch = i;
-                    ++stats.mismatches;
-                    if (std::isfinite(expected) && !std::isfinite(got)) ++stats.introducedNonFinite;
-                }
-            }
-        }
-        return stats;
-    }
-
-  private:
-    static constexpr Sample kUntouched = static_cast<Sample>(-1234.5678);
-    ProcessFunction function = nullptr;
-    VstInt32 channels = 0;
-    std::vector<std::vector<Sample>> inputs;
-    std::vector<std::vector<Sample>> outputs;
-    std::vector<Sample*> inputPointers;
-    std::vector<Sample*> outputPointers;
-};
-
-std::string describeAudio(const AudioStats& stats) {
-    std::string text = std::to_string(stats.frames) + " frames, ";
-    if (stats.exact()) return text + "output equals input bit for bit";
-    text += std::to_string(stats.mismatches) + " samples differ (first at frame " +
-            std::to_string(stats.firstMismatch) + "), " +
-            std::to_string(stats.introducedNonFinite) + " NaN/inf introduced";
-    if (!stats.inputsIntact) text += ", inputs changed";
-    return text;
-}
-
-// A gain automation step: parameter, value, and the Control Change our plug-in sends for it.
-struct GainStep {
-    VstInt32 index;
-    float value;
-    Message expected;
-};
-
-GainStep gainStep(std::uint64_t step) {
-    const int channel = static_cast<int>(step % kNumGainChannels);
-    const int midiValue = static_cast<int>((step * 53 + step / kNumGainChannels) % 128);
-    // Half way between two 7-bit steps, so the value the device gets is unambiguous; the top
-    // step is the top of the range.
-    const float value = midiValue == 127 ? 1.0f : (static_cast<float>(midiValue) + 0.5f) / 127.0f;
-    const DWORD packed = MidiOutDevice::controlChangeMessage(channel, gainToMidiValue(value));
-    return {ParameterIndex::kFirstGain + channel,
-            value,
-            {static_cast<unsigned char>(packed), static_cast<unsigned char>(packed >> 8),
-             static_cast<unsigned char>(packed >> 16)}};
-}
-
-std::string hexBytes(const Message& message) {
-    std::ostringstream text;
-    for (std::size_t i = 0; i < message.size(); ++i)
-        text << (i ? " " : "") << std::hex << std::setw(2) << std::setfill('0')
-             << static_cast<int>(message[i]);
-    return text.str();
-}
-
-// A message is well formed when it starts with a status byte and every other byte is data.
-bool wellFormed(const Message& message) {
-    if (message.empty() || message[0] < 0x80) return false;
-    return std::all_of(message.begin() + 1, message.end(),
-                       [](unsigned char b) { return b < 0x80; });
-}
-
 const float kHostileValues[] = {
     std::numeric_limits<float>::quiet_NaN(),
     -std::numeric_limits<float>::quiet_NaN(),
@@ -349,7 +119,9 @@ const float kHostileValues[] = {
 class Validator {
   public:
     Validator(const std::string& path, const ValidateOptions& options, std::ostream& out)
-        : path(path), options(options), out(out) {}
+        : checks(options, out), options(options), out(out) {
+        plugin.path = path;
+    }
 
     std::vector<CheckResult> run() {
         const auto started = Clock::now();
@@ -391,52 +163,52 @@ class Validator {
         guarded("hostile values", [this] { checkHostileValues(); });
         guarded("audio path", [this] { checkAudioPath(); });
 
+        // What real hosts do: several instances, devices that come and go, stalls, windows.
+        // These bring MIDI surroundings of their own, and one process talks to one JACK
+        // server at a time, so the receiver above goes first.
+        receiver.reset();
+        // A host keeps its connection to the display while plug-in windows come and go (an X
+        // server without clients resets, and refuses connections meanwhile).
+        if (!hostWindow) hostWindow = platform::HostWindow::create("qrhost validate", 64, 64);
+        {
+            LabAccess lab(out);
+            runInstanceChecks(checks, plugin, lab);
+            runChurnChecks(checks, plugin, lab);
+            runStallChecks(checks, plugin, lab);
+            runWindowChecks(checks, plugin, lab);
+        }
+        // Last: it unloads the plug-in.
+        runWindowThreadChecks(checks, plugin);
+        hostWindow.reset();
+
+        const auto& results = checks.results;
         int counts[3] = {};
-        for (const CheckResult& result : results)
-            ++counts[static_cast<int>(result.outcome)];
+        int expected = 0, listedButPassed = 0;
+        for (const CheckResult& result : results) {
+            if (result.expectedToFail && result.outcome == Outcome::Fail)
+                ++expected;
+            else
+                ++counts[static_cast<int>(result.outcome)];
+            if (result.expectedToFail && result.outcome == Outcome::Pass) ++listedButPassed;
+        }
         out << "summary: " << counts[0] << " passed, " << counts[1] << " failed, " << counts[2]
-            << " skipped in " << fixed(millisecondsSince(started) / 1000.0) << " s\n";
+            << " skipped";
+        if (expected || listedButPassed)
+            out << ", " << expected << " failed as expected (XFAIL)"
+                << (listedButPassed ? ", " + std::to_string(listedButPassed) +
+                                          " listed as expected to fail passed"
+                                    : std::string());
+        out << " in " << fixed(millisecondsSince(started) / 1000.0) << " s\n";
         return results;
     }
 
   private:
-    // With --only=A,B: the checks whose names contain A or B.
-    bool selected(const std::string& name) const {
-        if (options.only.empty()) return true;
-        std::size_t from = 0;
-        for (;;) {
-            const std::size_t comma = options.only.find(',', from);
-            const std::string part = options.only.substr(from, comma - from);
-            if (!part.empty() && name.find(part) != std::string::npos) return true;
-            if (comma == std::string::npos) return false;
-            from = comma + 1;
-        }
-    }
-
-    // Runs one check; an exception from the plug-in or the host side is a failure of it.
     void guarded(const std::string& name, const std::function<void()>& check) {
-        if (!selected(name)) return;
-        current = name;
-        reported = false;
-        try {
-            check();
-        } catch (const std::exception& error) {
-            report(Outcome::Fail, std::string("stopped: ") + error.what());
-        }
-        if (!reported) report(Outcome::Fail, "no result");
+        checks.guarded(name, check);
     }
-
-    void report(Outcome outcome, const std::string& figures) {
-        results.push_back({current, outcome, figures});
-        reported = true;
-        out << std::left << std::setw(5) << outcomeName(outcome) << std::right << ' ' << current
-            << ": " << figures << std::endl;
-    }
-    void verdict(bool passed, const std::string& figures) {
-        report(passed ? Outcome::Pass : Outcome::Fail, figures);
-    }
-
-    int scaled(int full, int quick) const { return options.quick ? quick : full; }
+    void report(Outcome outcome, const std::string& figures) { checks.report(outcome, figures); }
+    void verdict(bool passed, const std::string& figures) { checks.verdict(passed, figures); }
+    int scaled(int full, int quick) const { return checks.scaled(full, quick); }
 
     // Where an editor opens: ours opens offscreen without a parent; other plug-ins need a
     // window of the host's, when there is a display.
@@ -779,22 +551,26 @@ class Validator {
                 pumpWindow();
             },
             stats);
-        const auto received = receiver->take(steps.size(), 5000);
+        // A device that already holds a value gets nothing for it again: only the changes of
+        // a 7-bit step are due, each once and in order, however late they arrive.
+        const std::vector<GainStep> due = distinctSteps(steps);
+        const auto received = receiver->take(due.size(), 5000);
         std::size_t inOrder = 0;
-        while (inOrder < steps.size() && inOrder < received.size() &&
-               received[inOrder] == steps[inOrder].expected)
+        while (inOrder < due.size() && inOrder < received.size() &&
+               received[inOrder] == due[inOrder].expected)
             ++inOrder;
         const auto malformed = std::count_if(received.begin(), received.end(),
                                              [](const Message& m) { return !wellFormed(m); });
         std::string figures = std::to_string(steps.size()) + " gain changes every " +
                               std::to_string(kSubBlock) + " frames at 48 kHz" +
                               (window ? " with the window open" : " (no window: " + whyNot + ")") +
-                              ", " + std::to_string(received.size()) + " messages received, " +
+                              ", " + std::to_string(due.size()) + " of a new 7-bit step, " +
+                              std::to_string(received.size()) + " messages received, " +
                               std::to_string(inOrder) + " in order";
-        if (inOrder < steps.size()) {
+        if (inOrder < due.size()) {
             figures +=
                 "; first difference at change " + std::to_string(inOrder) + ": expected " +
-                hexBytes(steps[inOrder].expected) + ", got " +
+                hexBytes(due[inOrder].expected) + ", got " +
                 (inOrder < received.size() ? hexBytes(received[inOrder]) : std::string("nothing"));
         }
         if (const auto overruns = receiver->overruns() - overrunsBefore)
@@ -802,8 +578,7 @@ class Validator {
                        " cycles (a loaded machine; run its server synchronously)";
         if (malformed) figures += "; " + std::to_string(malformed) + " malformed";
         if (!stats.exact()) figures += "; audio: " + describeAudio(stats);
-        verdict(inOrder == steps.size() && received.size() == steps.size() && stats.exact(),
-                figures);
+        verdict(inOrder == due.size() && received.size() == due.size() && stats.exact(), figures);
     }
 
     // The last value of each gain, as the host reads it back and as the window's knobs show
@@ -969,32 +744,31 @@ class Validator {
                               std::to_string(texts) + " texts within 8 characters";
         if (receiver) {
             auto received = receiver->take(std::numeric_limits<std::size_t>::max(), 500);
-            // Back on the receiver, a refresh must send each gain's settled value.
+            // Back on the receiver, a refresh must bring each gain's settled value, whenever
+            // and in whatever order a plug-in's sending thread gets them there.
             instance.set(ParameterIndex::kMidiDevice, static_cast<float>(receiverDevice));
             receiver->take(std::numeric_limits<std::size_t>::max(), 100);
             instance.set(ParameterIndex::kRefresh, 1.0f);
-            const auto refresh = receiver->take(kNumGainChannels, 3000);
-            int refreshWrong = refresh.size() == kNumGainChannels ? 0 : 1;
-            for (std::size_t c = 0; c < refresh.size() && c < kNumGainChannels; ++c) {
-                const int channel = static_cast<int>(c);
-                const DWORD packed = MidiOutDevice::controlChangeMessage(
-                    channel, gainToMidiValue(instance.get(ParameterIndex::kFirstGain + channel)));
-                const Message expected{static_cast<unsigned char>(packed),
-                                       static_cast<unsigned char>(packed >> 8),
-                                       static_cast<unsigned char>(packed >> 16)};
-                if (refresh[c] != expected) ++refreshWrong;
-            }
-            received.insert(received.end(), refresh.begin(), refresh.end());
+            std::vector<int> settled;
+            for (int channel = 0; channel < kNumGainChannels; ++channel)
+                settled.push_back(
+                    gainToMidiValue(instance.get(ParameterIndex::kFirstGain + channel)));
+            DeviceState device;
+            device.collectUntil(*receiver, 3000, [&](const DeviceState& state) {
+                return state.received() >= kNumGainChannels && state.mismatches(settled) == 0;
+            });
+            const int refreshWrong = device.mismatches(settled);
             const auto malformed = std::count_if(received.begin(), received.end(),
-                                                 [](const Message& m) { return !wellFormed(m); });
-            figures += ", " + std::to_string(received.size()) + " MIDI messages, " +
-                       std::to_string(malformed) + " malformed, refresh " +
+                                                 [](const Message& m) { return !wellFormed(m); }) +
+                                   static_cast<std::ptrdiff_t>(device.malformed());
+            figures += ", " + std::to_string(received.size() + device.received()) +
+                       " MIDI messages, " + std::to_string(malformed) + " malformed, refresh " +
                        (refreshWrong ? "WRONG" : "sends the 48 settled gains");
             if (malformed) faults.push_back("malformed MIDI");
             if (refreshWrong)
                 faults.push_back("refresh after hostile values sent " +
-                                 std::to_string(refresh.size()) + " messages, " +
-                                 std::to_string(refreshWrong) + " wrong");
+                                 std::to_string(device.received()) + " messages, " +
+                                 std::to_string(refreshWrong) + " gains left off");
         } else {
             figures += " (MIDI bytes unchecked: " + receiverWhyNot + ")";
         }
@@ -1039,25 +813,23 @@ class Validator {
                                     ((floats.supported() ? 1 : 0) + (doubles.supported() ? 1 : 0));
         std::ostringstream figures;
         figures << calls << " process calls" << (window ? " with the window open" : "") << ": "
-                << all.path.allocations << " allocations, " << all.path.frees << " frees, "
-                << all.path.lockWaits << " lock waits, " << all.path.systemCalls << " system calls";
-        verdict(all.path.total() == 0 && calls > 0, figures.str());
+                << describePath(all.path);
+        verdict(all.path.forbidden() == 0 && calls > 0, figures.str());
     }
 
-    std::string path;
-    ValidateOptions options;
+    CheckRun checks;
+    const ValidateOptions& options;
     std::ostream& out;
-    platform::SharedLibrary library;
-    EntryFunction entry = nullptr;
-    bool ours = false;
-    bool hasEditor = false;
+    PluginUnderTest plugin;
+    const std::string& path = plugin.path;
+    platform::SharedLibrary& library = plugin.library;
+    EntryFunction& entry = plugin.entry;
+    bool& ours = plugin.ours;
+    bool& hasEditor = plugin.hasEditor;
     std::unique_ptr<MidiReceiverProbe> receiver;
     std::string receiverWhyNot;
     int receiverDevice = -1;
     std::unique_ptr<platform::HostWindow> hostWindow;
-    std::vector<CheckResult> results;
-    std::string current;
-    bool reported = false;
 };
 
 int commandValidate(const Arguments& arguments, Streams& io) {
@@ -1068,17 +840,17 @@ int commandValidate(const Arguments& arguments, Streams& io) {
             options.quick = true;
         else if (argument.rfind("--only=", 0) == 0)
             options.only = argument.substr(7);
+        else if (argument.rfind("--skip=", 0) == 0)
+            options.skip = argument.substr(7);
+        else if (argument.rfind("--expect-fail=", 0) == 0)
+            options.expectFail = argument.substr(14);
         else if (path.empty())
             path = argument;
         else
             throw UsageError("validate takes one plug-in file");
     }
     if (path.empty()) throw UsageError("validate needs a plug-in file");
-    const auto results = runValidation(path, options, io.out);
-    const bool failed = std::any_of(results.begin(), results.end(), [](const CheckResult& r) {
-        return r.outcome == Outcome::Fail;
-    });
-    return failed ? kExitCheckFailed : kExitOk;
+    return runFailed(runValidation(path, options, io.out)) ? kExitCheckFailed : kExitOk;
 }
 
 } // namespace
@@ -1094,6 +866,12 @@ const char* outcomeName(Outcome outcome) {
     }
 }
 
+bool runFailed(const std::vector<CheckResult>& results) {
+    return std::any_of(results.begin(), results.end(), [](const CheckResult& r) {
+        return r.outcome == Outcome::Fail && !r.expectedToFail;
+    });
+}
+
 std::vector<CheckResult> runValidation(const std::string& path, const ValidateOptions& options,
                                        std::ostream& out) {
     Validator validator(path, options, out);
@@ -1102,10 +880,14 @@ std::vector<CheckResult> runValidation(const std::string& path, const ValidateOp
 
 const std::vector<Command>& validateCommands() {
     static const std::vector<Command> table = {
-        {"validate", "PLUGIN [--quick] [--only=NAME,...]",
+        {"validate",
+         "PLUGIN [--quick] [--only=NAME,...] [--skip=NAME,...] [--expect-fail=NAME,...]",
          "the checks of a plug-in validator: identity, instances, editor, audio, automation, "
-         "threads, hostile values, audio path (--only: checks whose names contain one of the "
-         "NAMEs)",
+         "threads, hostile values, audio path, and what real hosts do: several instances, "
+         "devices that come and go, stalls, windows on several threads, host echo, size "
+         "requests (--only: checks whose names contain one of the NAMEs; --skip: not those; "
+         "--expect-fail: checks known to fail for now, reported as XFAIL without failing the "
+         "run)",
          commandValidate},
     };
     return table;

@@ -33,13 +33,63 @@ class MidiReceiverProbe {
     virtual std::uint64_t overruns() const = 0;
 };
 
+// The validator's own MIDI surroundings for the device checks: receivers that come and go under
+// names of its choosing, devices it can make slow, and where the system has one, a MIDI server
+// it can stop, continue and restart. On Linux a private JACK server (dummy driver) that the
+// plug-ins created meanwhile find through the environment; on Windows the tests' recording
+// winmm.dll, whose device table this process changes. While a lab lives, no other receiver of
+// the validator may be open (one process talks to one JACK server at a time).
+class MidiLab {
+  public:
+    // Null when the system offers no such surroundings; `whyNot` then says why.
+    static std::unique_ptr<MidiLab> open(std::string& whyNot);
+    virtual ~MidiLab() = default;
+
+    // What the lab is, for the figures.
+    virtual std::string description() const = 0;
+    // A receiver listed among the MIDI output devices while it lives; opening `key` again
+    // after the first one went brings back a device of the same name. Null on failure.
+    virtual std::unique_ptr<MidiReceiverProbe> receiver(const std::string& key,
+                                                        std::string& whyNot) = 0;
+
+    // Whether a device takes one client at a time (most Windows drivers), so that a second
+    // instance choosing it fails to open until the first lets go.
+    virtual bool devicesTakeOneClient() const = 0;
+
+    // A MIDI server process that can be stopped (no cycles, no answers) and continued, or
+    // killed and started again under the same name (every receiver dies with it and must be
+    // opened again).
+    virtual bool hasServer() const = 0;
+    virtual void stopServer() = 0;
+    virtual void continueServer() = 0;
+    virtual void killServer() = 0;
+    virtual std::string startServer() = 0; // empty on success (or when it runs already)
+    // Clients of a killed server that this process still holds, by name. A JACK client kept
+    // across the server's restart breaks libjack's state for every client of the process, so
+    // nothing may start the server again while one is left.
+    virtual std::vector<std::string> clientsOfKilledServer() const = 0;
+
+    // Devices that take their messages slowly while `slow` is on; answers how, for the
+    // figures. Where the server is the device, it runs in short bursts between stops.
+    virtual std::string makeSlow(bool slow) = 0;
+};
+
 // What one thread asked of the system while counting was on.
 struct PathCounts {
     std::uint64_t allocations = 0; // malloc, calloc, realloc, memalign family (new ends there)
     std::uint64_t frees = 0;
     std::uint64_t lockWaits = 0;   // mutex / rwlock / spin lock, condition and semaphore waits
     std::uint64_t systemCalls = 0; // calls of the libc system call wrappers (see the .cpp)
-    std::uint64_t total() const { return allocations + frees + lockWaits + systemCalls; }
+    std::uint64_t wakes = 0;       // another thread woken (futex wake, semaphore post, event)
+    // What an audio thread must never do; waking a thread of the plug-in's own is allowed.
+    std::uint64_t forbidden() const { return allocations + frees + lockWaits + systemCalls; }
+    void add(const PathCounts& other) {
+        allocations += other.allocations;
+        frees += other.frees;
+        lockWaits += other.lockWaits;
+        systemCalls += other.systemCalls;
+        wakes += other.wakes;
+    }
 };
 
 // Counting on the calling thread only; true when this build can count the calls of the plug-in
@@ -61,9 +111,13 @@ class MidiServiceHidden {
 
   private:
     bool hidden = false;
-    bool hadValue = false;
-    std::string previous;
+    std::shared_ptr<void> environment; // the system's way of hiding it, put back at the end
 };
+
+// How often the calling thread has given up the processor to wait (a lock, a sleep, a
+// driver), where the system counts it (Linux); null elsewhere. A thread that was only
+// preempted does not count.
+std::optional<std::uint64_t> threadWaits();
 
 // The process's resident memory, where the system tells it cheaply.
 std::optional<std::uint64_t> residentBytes();

@@ -1,9 +1,11 @@
-// libFuzzer target: a careless but not malicious host drives one effect through its record.
-// Each input is a script (see tests/fuzz/make_corpus.py for the byte format): opcodes with any
-// index, value and opt; text buffers that are null, short or unterminated; parameters with any
-// float; audio with small frame counts; the window opened offscreen, idled, painted, clicked
-// and closed. Every pointer the plug-in receives is one a host could give for that opcode,
-// sized from the input, so that anything the sanitizers report is the plug-in's fault.
+#pragma once
+// The record fuzzers' session: a careless but not malicious host drives one effect through its
+// record. Each input is a script (see tests/fuzz/make_corpus.py for the byte format): opcodes
+// with any index, value and opt; text buffers that are null, short or unterminated; parameters
+// with any float; audio with small frame counts; and, where the target allows it, the window
+// opened offscreen, idled, painted, clicked and closed. Every pointer the plug-in receives is
+// one a host could give for that opcode, sized from the input, so that anything the sanitizers
+// report is the plug-in's fault.
 //
 // Besides crashes, leaks and undefined behaviour, three answers are checked: every MIDI message
 // is a well-formed Control Change, every text the plug-in writes ends within its bound, and
@@ -25,7 +27,7 @@
 #include "vst/aeffect.h"
 #include "vst/audioeffect.h"
 
-namespace {
+namespace fuzz {
 
 // Reads the script front to back; an exhausted input reads as zeros.
 class Script {
@@ -88,8 +90,8 @@ class Script {
     std::size_t position = 0;
 };
 
-[[noreturn]] void finding(const char* what, VstInt32 opcode, VstInt32 index) {
-    std::fprintf(stderr, "fuzz_record: %s (opcode %d, index %d)\n", what, opcode, index);
+[[noreturn]] inline void finding(const char* what, VstInt32 opcode, VstInt32 index) {
+    std::fprintf(stderr, "fuzz: %s (opcode %d, index %d)\n", what, opcode, index);
     std::abort();
 }
 
@@ -105,7 +107,7 @@ struct Block {
 };
 
 // The bound (characters, without the terminator) of a text the plug-in writes, or -1.
-int outputTextBound(VstInt32 opcode) {
+inline int outputTextBound(VstInt32 opcode) {
     switch (opcode) {
     case effGetParamLabel:
     case effGetParamDisplay:
@@ -128,7 +130,7 @@ int outputTextBound(VstInt32 opcode) {
 }
 
 // Texts the host hands in; the bound, where there is one, is what the plug-in may read.
-int inputTextBound(VstInt32 opcode) {
+inline int inputTextBound(VstInt32 opcode) {
     switch (opcode) {
     case effSetProgramName:
         return kVstMaxProgNameLen;
@@ -142,7 +144,7 @@ int inputTextBound(VstInt32 opcode) {
 
 // Opcodes whose ptr is a structure the host fills or provides. A zeroed block larger than any
 // of them stands in (zero also reads as an empty list or count).
-bool takesStructure(VstInt32 opcode) {
+inline bool takesStructure(VstInt32 opcode) {
     switch (opcode) {
     case effProcessEvents:
     case effGetInputProperties:
@@ -166,7 +168,8 @@ bool takesStructure(VstInt32 opcode) {
 
 class Session {
   public:
-    explicit Session(AEffect* record) : record(record) {}
+    // Without the window, its actions are read and left out.
+    Session(AEffect* record, bool withWindow) : record(record), withWindow(withWindow) {}
 
     void run(Script& script) {
         int steps = 0;
@@ -194,7 +197,10 @@ class Session {
                 audio<float>(script, record->process, false);
                 break;
             case 7:
-                window(script);
+                if (withWindow)
+                    window(script);
+                else
+                    script.byte();
                 break;
             }
             checkMidi();
@@ -221,7 +227,7 @@ class Session {
         // effClose ends the effect; the session closes it once, at the end.
         if (opcode == effClose) opcode = effOpen;
         if (opcode == effEditOpen) {
-            if (opens >= kMaxWindowOpens) return;
+            if (!withWindow || opens >= kMaxWindowOpens) return;
             ++opens;
             call(effEditOpen, index, value, nullptr, opt);
             return;
@@ -482,16 +488,16 @@ class Session {
     }
 
     AEffect* record;
+    bool withWindow;
     int opens = 0;
     int renders = 0;
     std::size_t checkedMessages = 0;
 };
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+// One input from end to end: the header (how many MIDI devices the system lists, whether the
+// host answers its version), an effect from the entry point, the session, effClose.
+inline int runSession(const std::uint8_t* data, std::size_t size, bool withWindow) {
     Script script(data, size);
-    // The header: how many MIDI devices the system lists, whether the host answers its version.
     const std::uint8_t devices = script.byte() % 5;
     const bool hostAnswers = script.byte() != 0xff;
 
@@ -511,7 +517,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (record->magic != kEffectMagic || !record->dispatcher || record->numParams != 74)
         finding("the record is not filled in", -1, -1);
 
-    Session session(record);
+    Session session(record, withWindow);
     session.run(script);
     record->dispatcher(record, effClose, 0, 0, nullptr, 0.0f);
 
@@ -519,3 +525,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         finding("a MIDI port stayed open after effClose", effClose, 0);
     return 0;
 }
+
+} // namespace fuzz
