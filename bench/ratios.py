@@ -228,7 +228,8 @@ def main(paths):
                         [automation_aim(r, counter, judge_delay)])
         rows.append(["automation thread at real-time priority (SCHED_FIFO)"] +
                     [yes_no(median(r, prefix + "realtime")) for prefix in ("", "floor_")] + [""])
-        print_table([what, subject, floor, "Aim"], rows, left=[0, 3])
+        print_table([f"{what} (medians of {len(r)} repetitions)", subject, floor, "Aim"], rows,
+                    left=[0, 3])
     return 0
 
 
