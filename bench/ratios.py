@@ -98,7 +98,7 @@ AUTOMATION_TABLES = [
 
 def base_name(name):
     name = re.sub(r"/(manual_time|real_time)$", "", name)
-    return re.sub(r"/iterations:\d+", "", name)
+    return re.sub(r"/(iterations|repeats):\d+", "", name)
 
 
 def load(paths):
