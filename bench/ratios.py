@@ -91,7 +91,8 @@ AUTOMATION_ROWS = [
 AUTOMATION_TABLES = [
     ("SlowDriver", "Automation of 48 gains every 32 frames for 10 s, paced in real time",
      "Driver 1 ms per message", "Instant driver", True),
-    ("DeviceOpen", "Automation for 2 s while the window thread chooses device 2, then device 1",
+    ("DeviceOpen", "Automation for 2 s while the window thread chooses the second device, then "
+     "the first again",
      "Opens take 300 ms", "No device change", False),
 ]
 
@@ -178,7 +179,9 @@ def main(paths):
         return 1
     reps = max(len(r) for r in runs.values())
     print(f"Medians over {reps} repetitions; each ratio is the median of per-batch ratios "
-          "against the floor timed alternately in the same run.")
+          "against the floor timed alternately in the same run (for the automation runs, of "
+          "per-repetition ratios: each repetition plays the plug-in's run and its floor run "
+          "one after the other).")
     for c in contexts:
         loads = ", ".join(f"{x:.2f}" for x in c.get("load_avg", []))
         print(f"- `{c.get('executable', '?').split('/')[-1]}`: {c.get('date', '?')}, "

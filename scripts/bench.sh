@@ -7,8 +7,8 @@
 #   scripts/bench.sh --benchmark_filter=Gain   extra arguments go to both programs
 #
 # Timings need a quiet machine: the script prints the load average before and after. A run
-# takes about four minutes with 7 repetitions, most of it the automation runs, which play
-# 24 s of host automation in real time per repetition.
+# takes about four minutes with 7 repetitions, a minute and a half of it the automation runs,
+# which play host automation in real time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
