@@ -1,10 +1,12 @@
 // The gain-change benchmarks over the system's MIDI calls on Linux, here JACK: a private
-// `jackd -d dummy` and a receiver port of our own that counts what arrives.
+// `jackd -d dummy` and two receiver ports of our own, one for the plug-in's messages and one
+// for the bare calls', that count what arrives.
 
 #include <jack/jack.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "bench/bench_support.h"
@@ -14,8 +16,12 @@
 namespace qr_bench {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr unsigned kPeriod = 256; // frames per JACK cycle at 48 kHz: 5.3 ms
-constexpr const char* kReceiverClient = "qr-bench-receiver";
+// Three cycles without a new message: whatever the ports had queued has been delivered.
+constexpr auto kQuiet = 16ms;
+constexpr auto kDeliveryLimit = 2s;
 
 class JackBackend : public MidiBackend {
   public:
@@ -27,23 +33,47 @@ class JackBackend : public MidiBackend {
         std::string why = server.start("qr-bench", kPeriod);
         if (!why.empty()) return why;
         ::setenv("JACK_DEFAULT_SERVER", server.serverName().c_str(), 1);
-        if (!receiver.open(kReceiverClient, "in")) return "the receiver could not connect";
-        device = findDevice(receiver.portName());
-        if (device < 0) return "the receiver's port is not among the MIDI output devices";
+        if (!pluginReceiver.open("qr-bench-plugin-in", "in") ||
+            !bareReceiver.open("qr-bench-bare-in", "in"))
+            return "the receivers could not connect";
+        plugin = findDevice(pluginReceiver.portName());
+        bare = findDevice(bareReceiver.portName());
+        if (plugin < 0 || bare < 0) return "the receivers' ports are not among the MIDI devices";
         return {};
     }
 
-    int pluginDevice() const override { return device; }
-    int bareDevice() const override { return device; }
+    int pluginDevice() const override { return plugin; }
+    int bareDevice() const override { return bare; }
 
-    std::int64_t settle(std::int64_t sent) override {
-        // Once everything has arrived, the senders' queues are empty for the next batch.
-        const auto got =
-            static_cast<std::int64_t>(receiver.waitFor(static_cast<std::size_t>(sent)).size());
-        return sent > got ? sent - got : 0;
+    // The port's sender has put everything into its JACK queue; the server delivers it over
+    // the next cycles, so wait until `complete` and then for a quiet spell.
+    std::int64_t receivePlugin(DeviceGains& device,
+                               const std::function<bool(const DeviceGains&)>& complete) override {
+        const auto deadline = Clock::now() + kDeliveryLimit;
+        std::int64_t count = 0;
+        Clock::time_point lastArrival = Clock::now();
+        for (;;) {
+            const auto arrived =
+                pluginReceiver.waitFor(std::numeric_limits<std::size_t>::max(), 2ms);
+            for (const qr_test::Message& message : arrived)
+                if (message.size() == 3)
+                    device.take(static_cast<std::uint32_t>(message[0] | message[1] << 8 |
+                                                           message[2] << 16));
+            count += static_cast<std::int64_t>(arrived.size());
+            const Clock::time_point now = Clock::now();
+            if (!arrived.empty()) lastArrival = now;
+            if ((complete(device) && now - lastArrival >= kQuiet) || now >= deadline) break;
+        }
+        return count;
     }
 
-    // 2 x 256 messages of 4 queued bytes each stay inside a sender's 4 KiB queue.
+    std::int64_t receiveBare(std::int64_t sent) override {
+        return static_cast<std::int64_t>(
+            bareReceiver.waitFor(static_cast<std::size_t>(sent), kDeliveryLimit).size());
+    }
+
+    // 256 messages of 4 queued bytes each stay well inside a port's 4 KiB queue, so no bare
+    // call waits for room.
     std::int64_t batchMessages() const override { return 256; }
     std::int64_t fixedIterations() const override { return 80; }
 
@@ -60,8 +90,10 @@ class JackBackend : public MidiBackend {
     }
 
     qr_test::JackServer server;
-    qr_test::MidiReceiver receiver;
-    int device = -1;
+    qr_test::MidiReceiver pluginReceiver;
+    qr_test::MidiReceiver bareReceiver;
+    int plugin = -1;
+    int bare = -1;
 };
 
 } // namespace

@@ -5,14 +5,19 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "editor/midiremoteeditor.h"
+#include "midi/midioutdevice.h"
+#include "plugin/midiremoteeffect.h"
+#include "plugin/parameters.h"
 #include "vst/aeffect.h"
 #include "vst/audioeffect.h"
 
@@ -20,14 +25,17 @@ extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster);
 
 namespace qr_bench {
 
-// Host calls the plug-in made since the program started (automation, edits, idle).
+// Host calls the plug-in made since the program started (automation, edits, idle), and of
+// them the parameter changes it reported for the host to record (the window's edits).
 inline std::atomic<std::int64_t> hostCalls{0};
+inline std::atomic<std::int64_t> automateCalls{0};
 
 // A host that answers its version and counts; nothing it does allocates or locks, so it adds
 // no cost of its own to what is measured.
 inline VstIntPtr VSTCALLBACK hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*,
                                           float) {
     hostCalls.fetch_add(1, std::memory_order_relaxed);
+    if (opcode == audioMasterAutomate) automateCalls.fetch_add(1, std::memory_order_relaxed);
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
@@ -56,9 +64,70 @@ class Plugin {
         return static_cast<MidiRemoteEditor*>(
             static_cast<AudioEffect*>(record->object)->getEditor());
     }
+    MidiOutDevice& midiPort() {
+        return static_cast<MidiRemoteEffect*>(static_cast<AudioEffect*>(record->object))
+            ->midiPort();
+    }
+
+    // Chooses device `number` and waits until its port is opened (or found not to open).
+    bool chooseDevice(int number) {
+        set(ParameterIndex::kMidiDevice, static_cast<float>(number));
+        return midiPort().waitForDeviceChanges(std::chrono::seconds(5)) && midiPort().isOpen();
+    }
+    // Sending happens on the port's own thread: waits until it has dealt with every change
+    // handed over so far, so that one batch's messages do not spill into the next.
+    bool settle() { return midiPort().waitUntilSent(std::chrono::seconds(5)); }
 
     AEffect* record;
 };
+
+// The 7-bit value of each gain as the host holds it, and as a device holds it after the
+// messages it took (-1 where it took none). `received` counts the messages per channel since
+// the last clearCounts().
+using GainValues = std::array<int, kNumGainChannels>;
+
+inline GainValues hostGains(Plugin& plugin) {
+    GainValues values{};
+    for (int channel = 0; channel < kNumGainChannels; ++channel)
+        values[static_cast<std::size_t>(channel)] =
+            gainToMidiValue(plugin.get(ParameterIndex::kFirstGain + channel));
+    return values;
+}
+
+struct DeviceGains {
+    DeviceGains() {
+        values.fill(-1);
+        received.fill(0);
+    }
+    // A Control Change for one of the gain channels (status 0xB1.., controller 24..31).
+    void take(std::uint32_t message) {
+        const int status = static_cast<int>(message & 0xFF);
+        const int controller = static_cast<int>((message >> 8) & 0xFF);
+        const int channel = (status - 0xB1) * 8 + controller - 24;
+        if (status < 0xB1 || controller < 24 || controller > 31 || channel >= kNumGainChannels)
+            return;
+        values[static_cast<std::size_t>(channel)] = static_cast<int>((message >> 16) & 0x7F);
+        ++received[static_cast<std::size_t>(channel)];
+    }
+    int differences(const GainValues& host) const {
+        int count = 0;
+        for (std::size_t channel = 0; channel < values.size(); ++channel)
+            if (values[channel] != host[channel]) ++count;
+        return count;
+    }
+    int channelsWithoutMessage() const {
+        return static_cast<int>(std::count(received.begin(), received.end(), 0));
+    }
+    void clearCounts() { received.fill(0); }
+
+    GainValues values;
+    std::array<std::int64_t, kNumGainChannels> received;
+};
+
+// A gain that the plug-in turns into value v (gain * 127 truncated), within 0..1.
+inline float gainFor(int value) {
+    return std::min(1.0f, (static_cast<float>(value) + 0.5f) / 127.0f);
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -79,16 +148,22 @@ inline double median(std::vector<double> values) {
            2.0;
 }
 
+struct Nothing {
+    void operator()() const {}
+};
+
 // Times `batch` calls of the floor and `batch` calls of the subject per iteration, in
 // alternating order so neither always finds the caches warm, and reports the subject's time
 // as the iteration's (manual time). Counters, per call: `ns` and `floor_ns`, the medians over
 // the iterations, and `ratio`, the median of the iterations' subject / floor ratios. Medians,
 // because on a shared machine a batch now and then loses the processor to someone else.
-// `between()` runs untimed after each iteration (draining queues, clearing logs); both
-// operations get a running call number so values can change from call to call.
-template <typename Floor, typename Subject, typename Between>
+// `between()` runs untimed after each iteration (draining queues, clearing logs), and
+// `afterSubject()` untimed right after each subject batch, so that work the subject left to
+// another thread is finished before the floor is timed; both operations get a running call
+// number so values can change from call to call.
+template <typename Floor, typename Subject, typename Between, typename AfterSubject = Nothing>
 void timeAgainstFloor(benchmark::State& state, std::int64_t batch, Floor&& floor, Subject&& subject,
-                      Between&& between) {
+                      Between&& between, AfterSubject&& afterSubject = {}) {
     std::vector<double> floorTimes;
     std::vector<double> subjectTimes;
     std::vector<double> ratios;
@@ -107,8 +182,10 @@ void timeAgainstFloor(benchmark::State& state, std::int64_t batch, Floor&& floor
         if (floorFirst) {
             floorTime = timed(floor, callNumber);
             subjectTime = timed(subject, callNumber);
+            afterSubject();
         } else {
             subjectTime = timed(subject, callNumber);
+            afterSubject();
             floorTime = timed(floor, callNumber);
         }
         floorFirst = !floorFirst;
@@ -137,9 +214,14 @@ class MidiBackend {
     // The device the plug-in opens (parameter 0) and the one the bare calls go to.
     virtual int pluginDevice() const = 0;
     virtual int bareDevice() const = 0;
-    // Runs untimed after each measured batch; `sent` messages left since the last call.
-    // Answers how many of them did not arrive.
-    virtual std::int64_t settle(std::int64_t sent) = 0;
+    // Untimed, after the plug-in's port has dealt with everything handed over: applies the
+    // messages its device received since the last call to `device` and answers how many
+    // there were. A service that delivers later than the port hands over is waited for
+    // until `complete(device)` holds and nothing more arrives, within a bounded time.
+    virtual std::int64_t receivePlugin(DeviceGains& device,
+                                       const std::function<bool(const DeviceGains&)>& complete) = 0;
+    // How many of the `sent` bare messages since the last call arrived.
+    virtual std::int64_t receiveBare(std::int64_t sent) = 0;
     // Batch size per timed measurement, and iterations if the backend must fix them (0: let
     // the library decide).
     virtual std::int64_t batchMessages() const = 0;

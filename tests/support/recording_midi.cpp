@@ -45,6 +45,7 @@ void Recorder::reset(std::vector<std::u16string> deviceNames) {
     notReady = false;
     notReadyCount = 0;
     beforeOpen = nullptr;
+    stampTimes = false;
 }
 
 void Recorder::setDevices(std::vector<std::u16string> deviceNames) {
@@ -75,6 +76,11 @@ void Recorder::setNotReady(bool answer) {
 void Recorder::setBeforeOpen(void (*hook)()) {
     std::lock_guard g(lock);
     beforeOpen = hook;
+}
+
+void Recorder::setTimeStamps(bool stamp) {
+    std::lock_guard g(lock);
+    stampTimes = stamp;
 }
 
 std::vector<SentMessage> Recorder::messages() const {
@@ -114,6 +120,14 @@ void Recorder::clearLog() {
     std::lock_guard g(lock);
     sent.clear();
     log.clear();
+}
+
+std::vector<SentMessage> Recorder::takeMessages() {
+    std::lock_guard g(lock);
+    std::vector<SentMessage> taken;
+    taken.swap(sent);
+    log.clear();
+    return taken;
 }
 
 } // namespace testing_midi
@@ -177,7 +191,9 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT handle, DWORD message) {
     const auto found = r.handles.find(testing_midi::fromHandle(handle));
     if (found == r.handles.end()) return MMSYSERR_INVALHANDLE;
     r.log.push_back({"send", found->second.first, found->second.second});
-    r.sent.push_back({found->second.first, found->second.second, message});
+    r.sent.push_back({found->second.first, found->second.second, message,
+                      r.stampTimes ? std::chrono::steady_clock::now()
+                                   : std::chrono::steady_clock::time_point{}});
     return MMSYSERR_NOERROR;
 }
 

@@ -19,6 +19,8 @@ struct SentMessage {
     int device;          // the device's place in the table when it was opened
     std::u16string name; // the device's name
     std::uint32_t message;
+    // When the driver took it, if the recorder stamps times (setTimeStamps), else zero.
+    std::chrono::steady_clock::time_point at{};
     std::uint8_t status() const { return message & 0xFF; }
     std::uint8_t controller() const { return (message >> 8) & 0xFF; }
     std::uint8_t value() const { return (message >> 16) & 0xFF; }
@@ -49,6 +51,8 @@ public:
     // Runs on the calling thread inside midiOutOpen, after the open took the device's place
     // and before it opened it: a test can change the table there.
     void setBeforeOpen(void (*hook)());
+    // While set, each message records when the driver took it (a clock read per message).
+    void setTimeStamps(bool stamp);
 
     std::vector<SentMessage> messages() const;
     std::vector<SentMessage> messagesTo(const std::u16string& deviceName) const;
@@ -57,6 +61,9 @@ public:
     bool isOpen(const std::u16string& deviceName) const;
     int notReadyAnswers() const;
     void clearLog();
+    // The messages so far, and the log cleared at the same moment, so that a long run can read
+    // as it goes without keeping everything or losing a message between reading and clearing.
+    std::vector<SentMessage> takeMessages();
 
     // Used by the recording calls.
     mutable std::mutex lock;
@@ -71,6 +78,7 @@ public:
     bool notReady = false;
     int notReadyCount = 0;
     void (*beforeOpen)() = nullptr;
+    bool stampTimes = false;
     bool isOpenLocked(const std::u16string& deviceName) const {
         for (const auto& entry : handles)
             if (entry.second.second == deviceName) return true;
