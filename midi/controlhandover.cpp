@@ -152,6 +152,19 @@ std::size_t ControlHandOver::collect(std::uint32_t generation, Batch& out,
     return count;
 }
 
+void ControlHandOver::catchUp(Change& change) const noexcept {
+    const Word word = banks[generationTag(change.word) % kGenerations]
+                           [static_cast<std::size_t>(change.controller)]
+                               .load(std::memory_order_acquire);
+    if (word == change.word || !(word & kPending) ||
+        generationTag(word) != generationTag(change.word))
+        return;
+    change.word = word;
+    change.value = static_cast<int>(word & kValueMask);
+    change.always = (word & kAlways) != 0;
+    change.sequence = sequenceOf(word);
+}
+
 bool ControlHandOver::markTaken(const Change& change) noexcept {
     // The bank follows from the generation, whose low bits the word keeps.
     std::atomic<Word>& slot = banks[generationTag(change.word) % kGenerations]

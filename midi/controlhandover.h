@@ -63,6 +63,9 @@ class ControlHandOver {
     // Returns the number of changes in `out` and sets `horizon` to the sequence number the
     // batch covers (every change numbered below it that is not in the batch was replaced).
     std::size_t collect(std::uint32_t generation, Batch& out, std::uint32_t& horizon) noexcept;
+    // Brings a collected change up to its controller's newest value of the same generation,
+    // for a sender that fell behind since it collected.
+    void catchUp(Change& change) const noexcept;
     // The change left the thread; false if a newer one replaced it meanwhile (still pending).
     bool markTaken(const Change& change) noexcept;
     // Whether any change of `generation` is pending.

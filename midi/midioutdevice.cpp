@@ -22,6 +22,9 @@ constexpr auto kCloseLimit = 1500ms;
 constexpr auto kFinishLimit = 3s;
 // A driver that answered "not ready" is asked again after this long.
 constexpr auto kRetryInterval = 1ms;
+// A pass that has run longer than a message takes on a MIDI cable is behind the changes: its
+// remaining controllers go out with their newest values rather than those it collected.
+constexpr auto kBehindAfter = 1ms;
 // With nothing to do the sender sleeps until woken; this only bounds a lost wake.
 constexpr auto kIdleWait = 250ms;
 // A device chosen by number is opened only this long after the choice: a host restoring a
@@ -117,8 +120,10 @@ MidiOutDevice::Shared::Pass MidiOutDevice::Shared::sendPass() {
     ControlHandOver::Batch batch;
     std::uint32_t horizon = 0;
     const std::size_t count = handOver.collect(generation, batch, horizon);
+    const Clock::time_point collectedAt = Clock::now();
     for (std::size_t i = 0; i < count; ++i) {
-        const ControlHandOver::Change& change = batch[i];
+        ControlHandOver::Change& change = batch[i];
+        if (i > 0 && Clock::now() - collectedAt > kBehindAfter) handOver.catchUp(change);
         int& taken = lastTaken[static_cast<std::size_t>(change.controller)];
         // Without a port there is nowhere to send; a value the device holds needs no message.
         if (!handle || (!change.always && taken == change.value)) {

@@ -222,6 +222,19 @@ TEST_F(Port, ASlowDriverGetsEachControllersNewestValueAndNoOlderOneAfterIt) {
     const auto sent = Recorder::instance().messages();
     EXPECT_LT(sent.size(), 1000u) << "older pending values were replaced";
     EXPECT_EQ(finalValues(sent), expected);
+
+    // Changes going on for many message times: once they stop, the device needs at most one
+    // message per changed controller besides the one under way, none of them outdated.
+    const auto until = std::chrono::steady_clock::now() + 40ms;
+    for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+        port->sendControlChange(i % 6, i % 128);
+        expected[i % 6] = i % 128;
+    }
+    const std::size_t sentBeforeTheLastChange = Recorder::instance().messages().size();
+    settle();
+    const auto all = Recorder::instance().messages();
+    EXPECT_LE(all.size() - sentBeforeTheLastChange, 6u + 1u);
+    EXPECT_EQ(finalValues(all), expected);
 }
 
 TEST_F(Port, NotReadyIsRetriedUntilTheDriverTakesTheChange) {
