@@ -89,6 +89,7 @@ class JackPort final : public OutputPort {
     JackPort(const JackPort&) = delete;
     JackPort& operator=(const JackPort&) = delete;
     ~JackPort() override {
+        waitUntilStarted();
         waitUntilSent();
         // The client goes first: closing it stops the process callback that reads the queue.
         client.reset();
@@ -184,6 +185,17 @@ class JackPort final : public OutputPort {
     bool roomFound() {
         stalledAt.reset();
         return true;
+    }
+
+    // libjack stops a client's thread by cancelling it, and a thread cancelled while it is
+    // still starting leaves a lock of libjack's held for good: every other client of the
+    // process then hangs. So a client is closed only once its thread has run a cycle, unless
+    // the server does not cycle at all.
+    void waitUntilStarted() {
+        const Clock::time_point deadline = Clock::now() + kStallTime;
+        while (cycles.load(std::memory_order_acquire) == 0 && !gone.load() &&
+               Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
     }
 
     // Before the port goes, everything accepted must have reached the receiver: once the queue
