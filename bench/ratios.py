@@ -166,8 +166,9 @@ def automation_aim(r, counter, judge_delay):
                                        ("delay_ms", "changed_at_end", "message_ms"))
         if None in (delay, changed, per_message):
             return "-"
-        limit = changed * per_message
-        return (f"<= {changed:.0f} x {formatted(per_message, 'ms')} = "
+        # The message the driver had under way at the last change cannot be taken back.
+        limit = (changed + 1) * per_message
+        return (f"<= ({changed:.0f} + 1 under way) x {formatted(per_message, 'ms')} = "
                 f"{formatted(limit, 'ms')}: " + ("met" if delay <= limit else "**missed**"))
     return ""
 
