@@ -343,6 +343,21 @@ MidiOutDevice::Status MidiOutDevice::status() const {
     return result;
 }
 
+std::string MidiOutDevice::chosenName() const {
+    std::lock_guard<std::mutex> guard(shared->lock);
+    // Only the newest request can still change the choice: a recall or reopen has already
+    // set it, a choice by number sets it when the sender makes it, from the same list.
+    ControlHandOver::DeviceRequest newest;
+    const std::uint32_t latest = shared->handOver.latestGeneration();
+    if (latest != 0 && shared->handOver.nextRequest(latest - 1, newest) &&
+        newest.action == Action::kSelect) {
+        const auto number = static_cast<std::size_t>(newest.number);
+        return newest.number >= 0 && number < shared->devices.size() ? shared->devices[number].name
+                                                                     : std::string();
+    }
+    return shared->chosen ? shared->chosen->device.name : std::string();
+}
+
 MidiOutDevice::Recount MidiOutDevice::recount() {
     Recount result;
     std::vector<platform::MidiOutput> counted;

@@ -64,6 +64,9 @@ class MidiOutDevice {
     std::string getDeviceName(UINT number) const;
     std::vector<std::string> menuNames() const;
     Status status() const;
+    // The full name of the device the newest choice names, made yet or not (a device chosen by
+    // number opens a moment after the choice); empty for none.
+    std::string chosenName() const;
     // Counts the devices again. A chosen device that is listed again and has no open port is
     // opened afresh; one that vanished is closed.
     Recount recount();

@@ -161,9 +161,8 @@ VstInt32 MidiRemoteEffect::getChunk(void** data, bool /*isPreset*/) {
     SavedState state;
     for (VstInt32 index = 0; index < ParameterIndex::kCount; ++index)
         state.values[static_cast<std::size_t>(index)] = savableValue(index, getParameter(index));
-    // A device chosen a moment ago is the one to save, even if its port is still opening.
-    midiOut->waitForDeviceChanges(std::chrono::seconds(2));
-    const std::string name = midiOut->status().name;
+    // A device chosen a moment ago is the one to save, even if its port is not open yet.
+    const std::string name = midiOut->chosenName();
     if (name.size() <= SavedState::kMaxNameLength)
         std::memcpy(state.deviceName.data(), name.c_str(), name.size() + 1);
     const std::size_t size = writeStateData(state, chunk);
