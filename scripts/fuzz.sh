@@ -59,7 +59,11 @@ for target in "${targets[@]}"; do
   seeds=$(ls "$dir/corpus" | wc -l)
   echo
   echo "=== fuzzing $target for $share s in $dir"
-  (cd "$dir" && "$fuzzer" -max_total_time="$share" -timeout=30 -rss_limit_mb=2560 \
+  # Every dispatcher input starts and ends an effect, and with it the MIDI port's sender
+  # thread; a fake stack per thread (use after return) halves that target's rate.
+  options=$ASAN_OPTIONS
+  [ "$target" = dispatcher ] && options=${options/detect_stack_use_after_return=1/detect_stack_use_after_return=0}
+  (cd "$dir" && ASAN_OPTIONS=$options "$fuzzer" -max_total_time="$share" -timeout=30 -rss_limit_mb=2560 \
     -print_final_stats=1 -artifact_prefix="$dir/findings/" corpus) 2>&1 | tee "$dir/fuzz.log" |
     grep -v -E '^#[0-9]+.*(NEW|REDUCE|pulse)|NEW_FUNC'
   status=${PIPESTATUS[0]}
