@@ -18,18 +18,18 @@ window around it follows.
 Exits 77 (skipped) when Ardour, Xvfb, the X tools, ImageMagick or JACK are missing, or when the
 plug-in sends to an ALSA sequencer (then JACK ports are not its devices).
 
-usage: ardour_test.py <plug-in .so> <qrhost> <qr_midi_listen> <work directory>
+usage: ardour_test.py <plug-in .so> <qrhost> <work directory>
 """
 
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import jackserver  # noqa: E402
 from xvfb import Xvfb, stop_process  # noqa: E402
 
 SKIP = 77
@@ -68,45 +68,13 @@ def run(command, env, timeout=60, **kwargs):
                           **kwargs)
 
 
-def stop_gently(process, seconds=30):
-    """SIGTERM and a wait; JACK servers must never be killed (they would keep a registry
-    slot), so one that does not go is reported and left alone."""
-    if process and process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(seconds)
-        except subprocess.TimeoutExpired:
-            print("warning: process %d did not stop on SIGTERM" % process.pid)
-
-
-class Receiver:
-    """Our JACK MIDI receiver, printing each message as hex bytes on a line."""
-
-    def __init__(self, binary, env, path):
-        self.path = path
-        self.process = subprocess.Popen([binary, "qr-ardour-rx", "in"], env=env,
-                                        stdin=subprocess.PIPE, stdout=open(path, "w"),
-                                        stderr=subprocess.STDOUT)
-
-    def lines(self):
-        with open(self.path) as text:
-            return text.read().splitlines()
-
-    def ready(self):
-        return wait_for(lambda: any(l.startswith("ready ") for l in self.lines()), 10)
-
-    def last_values(self, since):
-        """The last value of each (status, controller) received after line `since`."""
-        values = {}
-        for line in self.lines()[since:]:
-            parts = line.split()
-            if len(parts) == 3 and all(re.fullmatch(r"[0-9a-f]{2}", p) for p in parts):
-                status, controller, value = (int(p, 16) for p in parts)
-                values[(status, controller)] = value
-        return values
-
-    def stop(self):
-        stop_process(self.process)
+def last_values(receiver, since):
+    """The last value of each (status, controller) the receiver got after message `since`."""
+    values = {}
+    for message in receiver.messages()[since:]:
+        if len(message) == 3:
+            values[(message[0], message[1])] = message[2]
+    return values
 
 
 def expected_messages(gains):
@@ -263,10 +231,10 @@ def matches_offscreen(env, work, name, qrhost, ours, steps, height):
 
 
 def main():
-    if len(sys.argv) != 5:
+    if len(sys.argv) != 4:
         print(__doc__)
         return 2
-    plugin, qrhost, listen, work = (os.path.abspath(a) for a in sys.argv[1:])
+    plugin, qrhost, work = (os.path.abspath(a) for a in sys.argv[1:])
     for tool in ("ardour", "ardour7-lua", "Xvfb", "xdotool", "xwininfo", "import", "convert",
                  "compare", "jackd", "jack_lsp"):
         if not shutil.which(tool):
@@ -288,20 +256,17 @@ def main():
 
     server = "qrardour%d" % os.getpid()
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    env.update(HOME=home, LXVST_PATH=folder, JACK_DEFAULT_SERVER=server,
-               JACK_NO_AUDIO_RESERVATION="1", LANG="C", LC_ALL="C")
+    env.update(HOME=home, LXVST_PATH=folder, LANG="C", LC_ALL="C")
     jackd = receiver = ardour = xvfb = None
     try:
-        jackd = subprocess.Popen(["jackd", "-r", "-n", server, "-d", "dummy", "-r", "48000",
-                                  "-p", "1024"], env=env,
-                                 stdout=open(os.path.join(work, "jackd.txt"), "w"),
-                                 stderr=subprocess.STDOUT)
-        if not check(wait_for(lambda: run(["jack_lsp"], env).returncode == 0, 15),
-                     "JACK server %s with the dummy driver is up" % server):
+        try:
+            # The period Ardour's engine settings below ask for.
+            jackd = jackserver.JackServer(server, env, period=1024)
+            receiver = jackserver.Listener(qrhost, "qr-ardour-rx", env, work)
+        except RuntimeError as error:
+            check(False, str(error))
             return 1
-        receiver = Receiver(listen, env, os.path.join(work, "received.txt"))
-        if not check(receiver.ready(), "our MIDI receiver is up"):
-            return 1
+        print("JACK server %s with the dummy driver and our MIDI receiver are up" % server)
         devices = run([qrhost, "devices"], env).stdout
         if not re.search(r"^\s*\d+\s+qr-ardour-rx:in\s*$", devices, re.M):
             print("skipped: the plug-in does not list JACK ports here (an ALSA sequencer?):\n"
@@ -333,7 +298,7 @@ def main():
 
         xvfb = Xvfb()
         env["DISPLAY"] = xvfb.display
-        mark = len(receiver.lines())
+        mark = len(receiver.messages())
         ardour = subprocess.Popen(["ardour", session_dir], env=env,
                                   stdout=open(os.path.join(work, "ardour.txt"), "w"),
                                   stderr=subprocess.STDOUT)
@@ -363,9 +328,9 @@ def main():
               % (WIDTH, FULL, full or sizes()))
 
         expected = expected_messages(GAINS)
-        restored = wait_for(lambda: receiver.last_values(mark) == expected, 30)
+        restored = wait_for(lambda: last_values(receiver, mark) == expected, 30)
         check(restored, "all 48 restored gains reach the receiver (%d of 48 as expected)"
-              % sum(receiver.last_values(mark).get(k) == v for k, v in expected.items()))
+              % sum(last_values(receiver, mark).get(k) == v for k, v in expected.items()))
 
         state = ["%d=%r" % item for item in sorted({**GAINS, **LINKS}.items())] + ["0=0"]
         differing = matches_offscreen(env, work, "page1", qrhost, ours, state, FULL)
@@ -379,9 +344,9 @@ def main():
         # Knob 1, restored to 0.8, dragged to its floor in one mouse move.
         place = geometry(env, ours)
         x, y = place[2] + 40, place[3] + 77
-        mark = len(receiver.lines())
+        mark = len(receiver.messages())
         xdo("mousemove", x, y, "mousedown", 1, "mousemove", x, y + 180, "mouseup", 1)
-        check(wait_for(lambda: receiver.last_values(mark).get((0xB1, 24)) == 0, 10),
+        check(wait_for(lambda: last_values(receiver, mark).get((0xB1, 24)) == 0, 10),
               "knob 1 dragged from 0.8 to its floor: the receiver gets 0")
 
         # "Minimize!" and "Maximize!": Ardour's window follows ours both ways.
@@ -409,7 +374,8 @@ def main():
         stop_process(ardour)
         if receiver:
             receiver.stop()
-        stop_gently(jackd)
+        if jackd:
+            jackd.stop()
         if xvfb:
             xvfb.stop()
     print("%s in %.1f s; files in %s" % ("%d check(s) failed" % len(failures) if failures

@@ -15,8 +15,9 @@ def available():
 
 
 class JackServer:
-    def __init__(self, name, env):
-        """Starts server `name`; `env` gets JACK_DEFAULT_SERVER pointing at it."""
+    def __init__(self, name, env, period=256):
+        """Starts server `name` with `period` frames per cycle; `env` gets JACK_DEFAULT_SERVER
+        pointing at it."""
         self.name = name
         self.env = env
         env["JACK_DEFAULT_SERVER"] = name
@@ -24,7 +25,7 @@ class JackServer:
         # Synchronous (-S): on a loaded machine a late client delays the cycle instead of
         # losing its MIDI in an xrun.
         self.process = subprocess.Popen(
-            ["jackd", "-S", "-r", "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"],
+            ["jackd", "-S", "-r", "-n", name, "-d", "dummy", "-r", "48000", "-p", str(period)],
             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 15
         while time.time() < deadline:
