@@ -215,7 +215,9 @@ std::string settled(MidiReceiverProbe& device, const StallFigures& figures, bool
     std::string text = "afterwards the device holds " +
                        std::to_string(kNumGainChannels - state.mismatches(figures.lastSet)) +
                        "/48 of the host's last values";
-    if (!ok) text += " (the last changes were lost)";
+    if (!ok)
+        text += " (the last changes were lost; " + std::to_string(state.received()) +
+                " messages arrived in all)";
     return text;
 }
 
