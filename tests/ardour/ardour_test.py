@@ -30,7 +30,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import jackserver  # noqa: E402
-from xvfb import Xvfb, stop_process  # noqa: E402
+from xvfb import Xvfb, stop_process, window_geometry  # noqa: E402
 
 SKIP = 77
 TITLE = "Quorvel Remote Control Demo"
@@ -179,12 +179,8 @@ class Tree:
 
 def geometry(env, wid):
     """(width, height, absolute x, absolute y) of one window, or None."""
-    text = run(["xwininfo", "-id", wid], env).stdout
-    values = dict(re.findall(r"(Absolute upper-left [XY]|Width|Height):\s+(-?\d+)", text))
-    if len(values) != 4:
-        return None
-    return (int(values["Width"]), int(values["Height"]), int(values["Absolute upper-left X"]),
-            int(values["Absolute upper-left Y"]))
+    found = window_geometry(wid, env)
+    return found and (found[2], found[3], found[0], found[1])
 
 
 def find_windows(env):

@@ -1,6 +1,7 @@
 """A private X server for window tests, on a display number it picks itself."""
 
 import os
+import re
 import select
 import subprocess
 import time
@@ -42,3 +43,15 @@ def stop_process(process):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
+
+
+def window_geometry(window, env):
+    """(absolute x, absolute y, width, height) of an X window as `xwininfo` reports it, or
+    None when it does not (the window is gone)."""
+    text = subprocess.run(["xwininfo", "-id", str(window)], env=env, capture_output=True,
+                          text=True, timeout=30).stdout
+    values = dict(re.findall(r"(Absolute upper-left [XY]|Width|Height):\s+(-?\d+)", text))
+    if len(values) != 4:
+        return None
+    return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+            int(values["Width"]), int(values["Height"]))

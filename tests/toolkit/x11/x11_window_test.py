@@ -19,7 +19,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
-from xvfb import Xvfb  # noqa: E402
+from xvfb import Xvfb, window_geometry  # noqa: E402
 
 SKIP = 77
 TIMEOUT = 10.0
@@ -168,13 +168,9 @@ def find_popup(env):
     deadline = time.time() + TIMEOUT
     while time.time() < deadline:
         found = run(["xdotool", "search", "--name", "^Popup menu$"], env).stdout.split()
-        if found:
-            geometry = run(["xwininfo", "-id", found[0]], env).stdout
-            values = {key: int(value) for key, value in re.findall(
-                r"(Absolute upper-left [XY]|Width|Height):\s+(-?\d+)", geometry)}
-            if len(values) == 4:
-                return (values["Absolute upper-left X"], values["Absolute upper-left Y"],
-                        values["Width"], values["Height"])
+        geometry = window_geometry(found[0], env) if found else None
+        if geometry:
+            return geometry
         time.sleep(0.05)
     return None
 
