@@ -10,10 +10,6 @@ namespace qrhost {
 
 namespace {
 
-// The log keeps the latest calls only: an editor's idle requests would otherwise grow it for
-// as long as a session lasts.
-constexpr std::size_t kMaxRecordedCalls = 65536;
-
 // Texts from a plug-in are bounded by convention only; a generous buffer keeps a careless one
 // from writing past it.
 constexpr std::size_t kTextBufferSize = 1024;
@@ -40,12 +36,7 @@ VstIntPtr VSTCALLBACK HostCallbacks::callback(AEffect* effect, VstInt32 opcode, 
 }
 
 VstIntPtr HostCallbacks::answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, float opt) {
-    {
-        std::lock_guard guard(lock);
-        if (recorded.size() >= kMaxRecordedCalls)
-            recorded.erase(recorded.begin(), recorded.begin() + kMaxRecordedCalls / 2);
-        recorded.push_back({opcode, index, value, opt});
-    }
+    log.add({opcode, index, value, opt});
     return plainAnswer(opcode);
 }
 
@@ -61,20 +52,27 @@ VstIntPtr HostCallbacks::plainAnswer(VstInt32 opcode) {
     }
 }
 
-std::vector<HostCall> HostCallbacks::calls() const {
+void HostCallLog::add(const HostCall& call) {
+    std::lock_guard guard(lock);
+    if (limit && recorded.size() >= limit)
+        recorded.erase(recorded.begin(), recorded.begin() + static_cast<std::ptrdiff_t>(limit / 2));
+    recorded.push_back(call);
+}
+
+std::vector<HostCall> HostCallLog::all() const {
     std::lock_guard guard(lock);
     return recorded;
 }
 
-std::vector<HostCall> HostCallbacks::calls(VstInt32 opcode) const {
+std::vector<HostCall> HostCallLog::matching(VstInt32 opcode) const {
     std::lock_guard guard(lock);
-    std::vector<HostCall> matching;
+    std::vector<HostCall> found;
     for (const HostCall& call : recorded)
-        if (call.opcode == opcode) matching.push_back(call);
-    return matching;
+        if (call.opcode == opcode) found.push_back(call);
+    return found;
 }
 
-void HostCallbacks::clear() {
+void HostCallLog::clear() {
     std::lock_guard guard(lock);
     recorded.clear();
 }

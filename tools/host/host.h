@@ -27,6 +27,23 @@ struct HostCall {
     float opt;
 };
 
+// The calls a plug-in made to the host, recorded from any of its threads. With a limit, the
+// log keeps the latest calls only, dropping the older half when it is full.
+class HostCallLog {
+  public:
+    explicit HostCallLog(std::size_t limit = 0) : limit(limit) {}
+
+    void add(const HostCall& call);
+    std::vector<HostCall> all() const;
+    std::vector<HostCall> matching(VstInt32 opcode) const;
+    void clear();
+
+  private:
+    const std::size_t limit;
+    mutable std::mutex lock;
+    std::vector<HostCall> recorded;
+};
+
 // The host's side of one effect: what the callback answers and records for it. The callback is
 // a plain function, so it finds this object through the record's `user` field.
 class HostCallbacks {
@@ -39,15 +56,17 @@ class HostCallbacks {
     // edit brackets; 0 otherwise.
     static VstIntPtr plainAnswer(VstInt32 opcode);
 
-    std::vector<HostCall> calls() const;
-    std::vector<HostCall> calls(VstInt32 opcode) const;
-    void clear();
+    std::vector<HostCall> calls() const { return log.all(); }
+    std::vector<HostCall> calls(VstInt32 opcode) const { return log.matching(opcode); }
+    void clear() { log.clear(); }
 
   private:
+    // An editor's idle requests would otherwise grow the log for as long as a session lasts.
+    static constexpr std::size_t kMaxRecordedCalls = 65536;
+
     VstIntPtr answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, float opt);
 
-    mutable std::mutex lock;
-    std::vector<HostCall> recorded;
+    HostCallLog log{kMaxRecordedCalls};
 };
 
 enum class EntryPoint { Any, VSTPluginMain, Main };

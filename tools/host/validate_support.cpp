@@ -75,25 +75,9 @@ void CheckRun::report(Outcome outcome, const std::string& figures) {
 
 // ---------------------------------------------------------------------------------------
 
-std::vector<HostCall> HostSide::calls(VstInt32 opcode) const {
-    std::lock_guard guard(lock);
-    std::vector<HostCall> matching;
-    for (const HostCall& call : recorded)
-        if (call.opcode == opcode) matching.push_back(call);
-    return matching;
-}
-
-void HostSide::clear() {
-    std::lock_guard guard(lock);
-    recorded.clear();
-}
-
 VstIntPtr HostSide::answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                            void* ptr, float opt) {
-    {
-        std::lock_guard guard(lock);
-        recorded.push_back({opcode, index, value, opt});
-    }
+    log.add({opcode, index, value, opt});
     switch (opcode) {
     case audioMasterAutomate:
         // Hosts that echo do it before the plug-in's call returns, on the same thread.

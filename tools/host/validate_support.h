@@ -9,7 +9,6 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,14 +83,13 @@ class HostSide {
     bool echoAutomation = false;
     bool canSizeWindow = true;
 
-    std::vector<HostCall> calls(VstInt32 opcode) const;
-    void clear();
+    std::vector<HostCall> calls(VstInt32 opcode) const { return log.matching(opcode); }
+    void clear() { log.clear(); }
     VstIntPtr answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                      float opt);
 
   private:
-    mutable std::mutex lock;
-    std::vector<HostCall> recorded;
+    HostCallLog log;
 };
 
 // The validator's host callback: an instance's HostSide where its record has one, otherwise
